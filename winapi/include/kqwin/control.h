@@ -1,0 +1,142 @@
+// Test control of the stand-in Windows: what tests and tools use to set up a machine, watch the calls that
+// the kit makes and break them on purpose. Product code never includes this header.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kqwin::control {
+
+// Points a fresh simulated machine at a folder: registry, spooler registrations and files live below it.
+// Clears every fault, hook, recording and spooled job of the previous machine.
+KQWIN_API void ResetMachine(const std::string& root);
+// The folder of the current machine (KQT50_ROOT, or a per-user default, until ResetMachine is called).
+KQWIN_API std::string MachineRoot();
+// Host path of a Windows path on this machine ("c:\\x.dat" -> "<root>/c/x.dat").
+KQWIN_API std::string HostPath(const std::string& windowsPath);
+
+// Calls that can be counted, hooked and broken.
+enum class Op {
+    ReadPrinter,     // ReadPrinter on a spooled job
+    WritePrinter,    // WritePrinter of a print processor (to the port)
+    OpenPrinter,     // OpenPrinterW / OpenPrinterA
+    StartDocPrinter, // StartDocPrinterW of a print processor (to the port)
+    GlobalAlloc,
+    CreateDC,
+    GetPrinter,      // GetPrinterW / GetPrinterA
+    CreateFile,      // CreateFileA
+    WriteFile,       // WriteFile
+    OpenPort,        // the local port monitor's port operations
+    StartDocPort,
+    WritePort,
+    ReadPort,
+    EndDocPort,
+    ClosePort,
+};
+constexpr int kOpCount = 15;
+
+enum class FaultKind {
+    Fail,  // the call fails with `error`
+    Short, // the call moves only `keep` bytes (reads and writes)
+};
+
+struct Fault {
+    Op op;
+    uint64_t nth;        // 1-based, counted from the last ResetCounters (or machine reset)
+    FaultKind kind = FaultKind::Fail;
+    DWORD keep = 0;      // bytes moved by a Short call
+    DWORD error = 0;     // last error of a failing call (0: a fitting default)
+    bool sticky = false; // also break every later call of the op
+};
+
+KQWIN_API void InjectFault(const Fault& fault);
+KQWIN_API void ClearFaults();
+KQWIN_API void ResetCounters();
+KQWIN_API uint64_t CallCount(Op op);
+
+// Called on the calling thread at the start of every call of `op`, with its 1-based number.
+KQWIN_API void SetCallHook(Op op, std::function<void(uint64_t n)> hook);
+// Called on the waiting thread just before a wait on an unsignalled object blocks.
+KQWIN_API void SetWaitHook(std::function<void(HANDLE object)> hook);
+KQWIN_API void ClearHooks();
+
+// Allocations above this many bytes fail (GlobalAlloc), as a machine with little memory would.
+KQWIN_API void SetAllocationLimit(std::optional<size_t> bytes);
+
+// Debugger output (OutputDebugStringA/W), one entry per call, UTF-8.
+KQWIN_API std::vector<std::string> DebugOutput();
+KQWIN_API void ClearDebugOutput();
+// Also echo debugger output to standard error (also on when KQT50_DEBUG is set).
+KQWIN_API void EchoDebugOutput(bool on);
+
+// Every WritePrinter that a print processor made, with the bytes it offered and the count accepted.
+struct WriteRecord {
+    std::vector<BYTE> bytes;
+    DWORD accepted = 0;
+    BOOL result = FALSE;
+};
+KQWIN_API void RecordWrites(bool on);
+KQWIN_API std::vector<WriteRecord> Writes();
+KQWIN_API void ClearWrites();
+// Streams each print processor write to a callback instead of keeping it (for traces of long jobs).
+KQWIN_API void SetWriteObserver(std::function<void(const BYTE* bytes, DWORD count, DWORD accepted)> observer);
+
+// Printers for tests, made without the management calls.
+struct PrinterSetup {
+    std::string name = "Test Printer";
+    std::string port = "FILE:";
+    std::string driver;         // empty: no driver (no language monitor)
+    std::string printProcessor; // empty: jobs stay spooled until run by hand
+    DWORD attributes = 0;
+    int verticalDpi = 203;
+};
+KQWIN_API bool AddTestPrinter(const PrinterSetup& setup);
+KQWIN_API bool SetPrinterAttributes(const std::string& printer, DWORD attributes);
+KQWIN_API bool SetPrinterResolution(const std::string& printer, int verticalDpi);
+// Where the local port monitor sends a port's bytes: a host path, or "-" for standard output.
+KQWIN_API void SetPortTarget(const std::string& port, const std::string& hostPath);
+KQWIN_API std::string PortTarget(const std::string& port);
+
+// Spools a job without running the print processor, as a held job would stay. Returns its job id (0: failed).
+KQWIN_API DWORD SpoolJob(const std::string& printer, const std::vector<BYTE>& data,
+                         const std::u16string& documentName = u"test job");
+// The name a print processor opens to read a job: "<printer>, Job <id>".
+KQWIN_API std::u16string JobReadName(const std::string& printer, DWORD jobId);
+
+// While a scope lives, handles opened on the printer by name write to its port, as the handles of a print
+// processor do while the spooler runs it. Lets tests call the print processor's entry points directly.
+class KQWIN_API DespoolScope {
+  public:
+    DespoolScope(const std::string& printer, DWORD jobId);
+    ~DespoolScope();
+    DespoolScope(const DespoolScope&) = delete;
+    DespoolScope& operator=(const DespoolScope&) = delete;
+
+  private:
+    std::string printer_;
+};
+
+// What happened to the last job that the spooler ran.
+struct JobOutcome {
+    DWORD jobId = 0;
+    bool processorLoaded = false; // DLL found, exports resolved, datatype accepted
+    bool opened = false;          // OpenPrintProcessor gave a handle
+    BOOL printed = FALSE;         // PrintDocumentOnPrintProcessor's result
+    DWORD printError = 0;         // last error after a failed print
+    BOOL closed = FALSE;          // ClosePrintProcessor's result
+    uint64_t bytesIn = 0;         // bytes spooled
+    uint64_t bytesOffered = 0;    // bytes the print processor wrote
+    uint64_t bytesToPort = 0;     // bytes the port took
+    uint64_t writes = 0;          // WritePrinter calls of the print processor
+    bool portFailed = false;      // a port operation failed or took part of a write
+    bool viaMonitor = false;      // output went through a language monitor
+    std::string error;            // what went wrong, for people
+};
+KQWIN_API std::optional<JobOutcome> LastJobOutcome();
+
+} // namespace kqwin::control

@@ -1,0 +1,181 @@
+// Internals shared by the parts of the stand-in Windows.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include "kqwin/control.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kqwin {
+
+// ---- kernel objects behind handles -------------------------------------------------------------
+
+enum class ObjType { Event, File, Printer, Dc, Key, Module };
+
+struct Object {
+    explicit Object(ObjType t) : type(t) {}
+    virtual ~Object() = default;
+    const ObjType type;
+};
+
+// Handles are slot numbers with a generation, so a stale or random value is told apart from a live one
+// in constant time, however many handles are open.
+class HandleTable {
+  public:
+    HANDLE Add(std::shared_ptr<Object> obj);
+    std::shared_ptr<Object> Get(HANDLE h, ObjType type);
+    std::shared_ptr<Object> Remove(HANDLE h, ObjType type);
+    void Clear();
+
+  private:
+    struct Slot {
+        std::shared_ptr<Object> obj;
+        uint32_t generation = 0;
+    };
+    bool Decode(HANDLE h, size_t* index, uint32_t* generation) const;
+    std::mutex mutex_;
+    std::vector<Slot> slots_;
+    std::vector<size_t> free_;
+};
+HandleTable& Handles();
+
+template <class T> std::shared_ptr<T> GetObject(HANDLE h, ObjType type) {
+    return std::static_pointer_cast<T>(Handles().Get(h, type));
+}
+
+// ---- faults, counters and hooks ------------------------------------------------------------------
+
+struct FaultDecision {
+    bool fail = false;
+    bool shorten = false;
+    DWORD keep = 0;
+    DWORD error = 0;
+};
+// Counts a call of `op`, runs its hook and tells whether a fault was armed for it.
+FaultDecision CheckFault(control::Op op);
+// Runs the wait hook (if any) before a wait blocks.
+void NotifyWaitBlocking(HANDLE object);
+bool AllocationAllowed(size_t bytes);
+void ResetFaultsAndHooks();
+
+// ---- text ----------------------------------------------------------------------------------------
+
+std::string Utf16ToUtf8(std::u16string_view s);
+std::u16string Utf8ToUtf16(std::string_view s);
+// The machine's ANSI code page is 949; these convert between it and UTF-16.
+std::u16string AnsiToUtf16(std::string_view s);
+std::string Utf16ToAnsi(std::u16string_view s);
+std::u16string WideOrEmpty(LPCWSTR s);
+std::string AnsiOrEmpty(LPCSTR s);
+std::string LowerAscii(std::string_view s);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// ---- machine, files ------------------------------------------------------------------------------
+
+std::string Root();
+// Maps a Windows path to a host path: "X:\a\b" -> "<root>/x/a/b" (lower case, as the simulated disk is
+// case-insensitive); a path that already starts with '/' is a host path and is kept.
+std::string MapPath(std::string_view windowsPath);
+bool MakeDirs(const std::string& hostDir);
+void DebugOutputLine(const std::string& utf8);
+void ResetDebugOutput();
+
+// ---- registry --------------------------------------------------------------------------------------
+
+// The registry is kept in one text file below the machine root and written back after every change.
+class Registry {
+  public:
+    struct Value {
+        std::string name;
+        DWORD type = REG_NONE;
+        std::vector<BYTE> data;
+    };
+    void Load(const std::string& file);
+    bool KeyExists(const std::string& path);
+    bool CreateKey(const std::string& path, bool* created);
+    LONG DeleteKey(const std::string& path); // fails when the key has subkeys
+    void DeleteTree(const std::string& path);
+    std::vector<std::string> SubKeys(const std::string& path);
+    bool SetValue(const std::string& path, const std::string& name, DWORD type, const BYTE* data, size_t size);
+    bool GetValue(const std::string& path, const std::string& name, Value* out);
+    bool DeleteValue(const std::string& path, const std::string& name);
+
+    std::string GetString(const std::string& path, const std::string& name);
+    DWORD GetDword(const std::string& path, const std::string& name, DWORD fallback);
+    void SetString(const std::string& path, const std::string& name, const std::string& value);
+    void SetDword(const std::string& path, const std::string& name, DWORD value);
+
+  private:
+    struct Key {
+        std::string path; // as created (case kept)
+        std::vector<Value> values;
+    };
+    Key* Find(const std::string& path);
+    void Save();
+    std::mutex mutex_;
+    std::string file_;
+    std::vector<Key> keys_; // sorted by lower-case path
+};
+Registry& Reg();
+
+// ---- GDI ------------------------------------------------------------------------------------------
+
+struct DcObj : Object {
+    DcObj() : Object(ObjType::Dc) {}
+    int logPixelsX = 203;
+    int logPixelsY = 203;
+};
+
+// ---- spooler --------------------------------------------------------------------------------------
+
+// Registry paths of the spooler's registrations.
+extern const char* const kPrintKey;       // SYSTEM\CurrentControlSet\Control\Print
+extern const char* const kStandInPortKey; // where port targets are configured
+std::string PrinterKey(const std::string& printer);
+// A printer's vertical resolution, for CreateDCW; 0 when there is no such printer.
+int PrinterVerticalDpi(const std::string& printer);
+bool PrinterExists(const std::string& printer);
+void ResetSpooler();
+
+// The 13-entry port function table that port monitors and language monitors exchange (8-bit names).
+struct PortMonitorTable {
+    BOOL(WINAPI* pfnEnumPorts)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* pfnOpenPort)(LPSTR, PHANDLE);
+    BOOL(WINAPI* pfnOpenPortEx)(LPSTR, LPSTR, PHANDLE, PortMonitorTable*);
+    BOOL(WINAPI* pfnStartDocPort)(HANDLE, LPSTR, DWORD, DWORD, LPBYTE);
+    BOOL(WINAPI* pfnWritePort)(HANDLE, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnReadPort)(HANDLE, LPBYTE, DWORD, LPDWORD);
+    BOOL(WINAPI* pfnEndDocPort)(HANDLE);
+    BOOL(WINAPI* pfnClosePort)(HANDLE);
+    BOOL(WINAPI* pfnAddPort)(LPSTR, HWND, LPSTR);
+    BOOL(WINAPI* pfnAddPortEx)(LPSTR, DWORD, LPBYTE, LPSTR);
+    BOOL(WINAPI* pfnConfigurePort)(LPSTR, HWND, LPSTR);
+    BOOL(WINAPI* pfnDeletePort)(LPSTR, HWND, LPSTR);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD, LPDWORD);
+};
+static_assert(sizeof(PortMonitorTable) == 13 * sizeof(void*), "the port function table has 13 entries");
+
+// The local port monitor: FILE:, COMn: and LPTn: to the host files or devices configured for them.
+PortMonitorTable* LocalPortMonitor();
+// Opens the local port monitor on an explicit output file (a document's pOutputFile).
+BOOL LocalPortOpenFile(const std::string& hostPath, PHANDLE handle);
+std::vector<std::string> LocalPortNames();
+
+// Modules
+template <class Fn> Fn ProcAddress(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+HMODULE LoadModule(const std::string& hostPath, const std::string& name);
+std::string FindModuleFile(const std::string& fileName, const std::vector<std::string>& searchDirs);
+
+} // namespace kqwin

@@ -1,0 +1,441 @@
+// The machine root and its files: drive letters are folders below the root.
+#include "core.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kqwin {
+namespace {
+
+struct MachineState {
+    std::mutex mutex;
+    std::string root;
+    bool loaded = false;
+};
+
+MachineState& Machine() {
+    static MachineState state;
+    return state;
+}
+
+std::string DefaultRoot() {
+    if (const char* env = std::getenv("KQT50_ROOT"); env && *env) {
+        return env;
+    }
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        return std::string(home) + "/.kqt50";
+    }
+    return "/tmp/kqt50";
+}
+
+struct FileObj : Object {
+    explicit FileObj(int f) : Object(ObjType::File), fd(f) {}
+    ~FileObj() override {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    int fd;
+    bool reparsePoint = false; // opened as the link itself
+};
+
+DWORD ErrnoToWin(int e) {
+    switch (e) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case ELOOP:
+        return ERROR_CANT_RESOLVE_FILENAME;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+} // namespace
+
+std::string Root() {
+    MachineState& m = Machine();
+    std::string root;
+    bool load = false;
+    {
+        std::lock_guard lock(m.mutex);
+        if (m.root.empty()) {
+            m.root = DefaultRoot();
+        }
+        root = m.root;
+        load = !m.loaded;
+        m.loaded = true;
+    }
+    if (load) {
+        MakeDirs(root);
+        Reg().Load(root + "/registry.txt");
+    }
+    return root;
+}
+
+bool MakeDirs(const std::string& hostDir) {
+    if (hostDir.empty()) {
+        return false;
+    }
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = hostDir.find('/', pos + 1);
+        partial = hostDir.substr(0, pos);
+        if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string MapPath(std::string_view path) {
+    if (!path.empty() && path[0] == '/') {
+        return std::string(path);
+    }
+    std::string rest;
+    std::string out;
+    if (path.size() >= 2 && path[1] == ':' &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+        out = Root() + "/" + LowerAscii(path.substr(0, 1));
+        rest = LowerAscii(path.substr(2));
+        if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) {
+            out += '/';
+        }
+    } else {
+        rest = std::string(path);
+    }
+    for (char& c : rest) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return out + rest;
+}
+
+} // namespace kqwin
+
+namespace kqwin::control {
+
+void ResetMachine(const std::string& root) {
+    {
+        MachineState& m = Machine();
+        std::lock_guard lock(m.mutex);
+        m.root = root.empty() ? DefaultRoot() : root;
+        m.loaded = false;
+    }
+    ResetFaultsAndHooks();
+    ResetDebugOutput();
+    ResetSpooler();
+    Root(); // loads the new machine's registry
+}
+
+std::string MachineRoot() { return Root(); }
+
+std::string HostPath(const std::string& windowsPath) { return MapPath(windowsPath); }
+
+} // namespace kqwin::control
+
+using namespace kqwin;
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+                          HANDLE) {
+    const FaultDecision fault = CheckFault(control::Op::CreateFile);
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string host = MapPath(name);
+    int oflags = O_CLOEXEC;
+    const bool read = (access & GENERIC_READ) != 0;
+    const bool write = (access & GENERIC_WRITE) != 0;
+    oflags |= (read && write) ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
+    switch (disposition) {
+    case CREATE_NEW:
+        oflags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        oflags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        oflags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        oflags |= O_TRUNC;
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool openLink = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    if (openLink) {
+        struct stat st{};
+        if (lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            // The link itself is opened, as Windows opens a reparse point: it can be examined, not written.
+            const int fd = open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                SetLastError(ErrnoToWin(errno));
+                return INVALID_HANDLE_VALUE;
+            }
+            auto obj = std::make_shared<FileObj>(fd);
+            obj->reparsePoint = true;
+            return Handles().Add(std::move(obj));
+        }
+        oflags |= O_NOFOLLOW;
+    }
+    const size_t slash = host.rfind('/');
+    if (slash != std::string::npos && (oflags & O_CREAT)) {
+        MakeDirs(host.substr(0, slash)); // the simulated disk's folders exist as soon as they are used
+    }
+    const int fd = open(host.c_str(), oflags, 0666);
+    if (fd < 0) {
+        SetLastError(ErrnoToWin(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = Handles().Add(std::make_shared<FileObj>(fd));
+    if (!h) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
+    const FaultDecision fault = CheckFault(control::Op::WriteFile);
+    if (written) {
+        *written = 0;
+    }
+    auto file = GetObject<FileObj>(h, ObjType::File);
+    if (!file) {
+        return FALSE;
+    }
+    if (file->reparsePoint) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    if (count && !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD want = fault.shorten ? std::min(fault.keep, count) : count;
+    DWORD done = 0;
+    while (done < want) {
+        const ssize_t n = write(file->fd, static_cast<const BYTE*>(buffer) + done, want - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            SetLastError(ErrnoToWin(errno));
+            if (written) {
+                *written = done;
+            }
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (written) {
+        *written = done;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
+    if (read) {
+        *read = 0;
+    }
+    auto file = GetObject<FileObj>(h, ObjType::File);
+    if (!file) {
+        return FALSE;
+    }
+    ssize_t n;
+    do {
+        n = ::read(file->fd, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    if (read) {
+        *read = static_cast<DWORD>(n);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE h) {
+    auto file = GetObject<FileObj>(h, ObjType::File);
+    if (!file) {
+        return FALSE;
+    }
+    const off_t pos = lseek(file->fd, 0, SEEK_CUR);
+    if (pos < 0 || ftruncate(file->fd, pos) != 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+    auto file = GetObject<FileObj>(h, ObjType::File);
+    if (!file) {
+        return FALSE;
+    }
+    if (!info) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat st{};
+    if (file->reparsePoint ? fstatat(file->fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0
+                           : fstat(file->fd, &st) != 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    std::memset(info, 0, sizeof(*info));
+    info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    if (file->reparsePoint || S_ISLNK(st.st_mode)) {
+        info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    info->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+    info->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+    info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    info->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(st.st_ino);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (unlink(MapPath(name).c_str()) != 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+    struct stat st{};
+    if (!name || lstat(MapPath(name).c_str(), &st) != 0) {
+        SetLastError(name ? ErrnoToWin(errno) : ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attrs = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    if (S_ISLNK(st.st_mode)) {
+        attrs |= FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return attrs;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
+    if (!from || !to) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string src = MapPath(from);
+    const std::string dst = MapPath(to);
+    const int in = open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        SetLastError(ErrnoToWin(errno));
+        return FALSE;
+    }
+    const size_t slash = dst.rfind('/');
+    if (slash != std::string::npos) {
+        MakeDirs(dst.substr(0, slash));
+    }
+    // Written beside the target and renamed over it, so a program that has the old file loaded keeps it.
+    const std::string tmp = dst + ".part";
+    if (failIfExists && access(dst.c_str(), F_OK) == 0) {
+        close(in);
+        SetLastError(ERROR_FILE_EXISTS);
+        return FALSE;
+    }
+    const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+    if (out < 0) {
+        const int e = errno;
+        close(in);
+        SetLastError(ErrnoToWin(e));
+        return FALSE;
+    }
+    char buf[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = read(in, buf, sizeof(buf));
+        if (n == 0) {
+            break;
+        }
+        if (n < 0 || write(out, buf, static_cast<size_t>(n)) != n) {
+            ok = false;
+            break;
+        }
+    }
+    close(in);
+    ok = (close(out) == 0) && ok;
+    if (!ok || rename(tmp.c_str(), dst.c_str()) != 0) {
+        unlink(tmp.c_str());
+        SetLastError(ERROR_WRITE_FAULT);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (mkdir(MapPath(name).c_str(), 0777) != 0) {
+        SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrnoToWin(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    static const char kDir[] = "C:\\WINDOWS\\SYSTEM32";
+    if (!buffer || size < sizeof(kDir)) {
+        return sizeof(kDir);
+    }
+    std::memcpy(buffer, kDir, sizeof(kDir));
+    return sizeof(kDir) - 1;
+}
+
+BOOL WINAPI CloseHandle(HANDLE h) {
+    if (Handles().Remove(h, ObjType::Event) || Handles().Remove(h, ObjType::File)) {
+        return TRUE;
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+} // extern "C"

@@ -1,0 +1,234 @@
+// The local port monitor: sends a port's documents to the host file or device configured for the port.
+// A port behaves as a device: each document is added to what the port has already sent.
+#include "core.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+
+namespace kqwin {
+namespace {
+
+struct LocalPort {
+    std::string name;     // port name, empty for an explicit output file
+    std::string hostPath; // explicit output file
+    int fd = -1;
+};
+
+struct LocalPorts {
+    std::mutex mutex;
+    std::set<LocalPort*> live;
+};
+
+LocalPorts& Ports() {
+    static LocalPorts ports;
+    return ports;
+}
+
+LocalPort* Lookup(HANDLE h) {
+    auto* port = static_cast<LocalPort*>(h);
+    LocalPorts& ports = Ports();
+    std::lock_guard lock(ports.mutex);
+    if (!ports.live.count(port)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return port;
+}
+
+HANDLE Register(std::unique_ptr<LocalPort> port) {
+    LocalPorts& ports = Ports();
+    std::lock_guard lock(ports.mutex);
+    return *ports.live.insert(port.release()).first;
+}
+
+int OpenTarget(const std::string& path, bool truncate) {
+    if (path == "-") {
+        return dup(STDOUT_FILENO);
+    }
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        MakeDirs(path.substr(0, slash));
+    }
+    struct stat st{};
+    if (stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        return open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    }
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND), 0666);
+}
+
+BOOL WINAPI LocalEnumPorts(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD needed, LPDWORD returned) {
+    if (needed) {
+        *needed = 0;
+    }
+    if (returned) {
+        *returned = 0;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI LocalOpenPort(LPSTR name, PHANDLE handle) {
+    const FaultDecision fault = CheckFault(control::Op::OpenPort);
+    if (!name || !handle) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    const std::vector<std::string> known = LocalPortNames();
+    bool found = Reg().GetValue(kStandInPortKey, name, nullptr);
+    for (const std::string& n : known) {
+        found = found || EqualsNoCase(n, name);
+    }
+    if (!found) {
+        SetLastError(ERROR_UNKNOWN_PORT);
+        return FALSE;
+    }
+    auto port = std::make_unique<LocalPort>();
+    port->name = name;
+    *handle = Register(std::move(port));
+    return TRUE;
+}
+
+BOOL WINAPI LocalStartDocPort(HANDLE h, LPSTR, DWORD, DWORD, LPBYTE) {
+    const FaultDecision fault = CheckFault(control::Op::StartDocPort);
+    LocalPort* port = Lookup(h);
+    if (!port) {
+        return FALSE;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    if (port->fd >= 0) {
+        close(port->fd);
+    }
+    const bool explicitFile = port->name.empty();
+    const std::string path = explicitFile ? port->hostPath : control::PortTarget(port->name);
+    port->fd = OpenTarget(path, explicitFile);
+    if (port->fd < 0) {
+        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written) {
+    const FaultDecision fault = CheckFault(control::Op::WritePort);
+    if (written) {
+        *written = 0;
+    }
+    LocalPort* port = Lookup(h);
+    if (!port) {
+        return FALSE;
+    }
+    if (!written || (count && !buffer) || port->fd < 0) {
+        SetLastError(port->fd < 0 ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    const DWORD want = fault.shorten ? std::min(fault.keep, count) : count;
+    DWORD done = 0;
+    while (done < want) {
+        const ssize_t n = write(port->fd, buffer + done, want - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            *written = done;
+            SetLastError(ERROR_WRITE_FAULT);
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    *written = done;
+    return TRUE;
+}
+
+BOOL WINAPI LocalReadPort(HANDLE h, LPBYTE, DWORD, LPDWORD read) {
+    const FaultDecision fault = CheckFault(control::Op::ReadPort);
+    if (read) {
+        *read = 0;
+    }
+    if (!Lookup(h)) {
+        return FALSE;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    return TRUE; // files and write-only devices have nothing to say back
+}
+
+BOOL WINAPI LocalEndDocPort(HANDLE h) {
+    const FaultDecision fault = CheckFault(control::Op::EndDocPort);
+    LocalPort* port = Lookup(h);
+    if (!port) {
+        return FALSE;
+    }
+    if (port->fd >= 0) {
+        close(port->fd);
+        port->fd = -1;
+    }
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI LocalClosePort(HANDLE h) {
+    const FaultDecision fault = CheckFault(control::Op::ClosePort);
+    LocalPort* port = Lookup(h);
+    if (!port) {
+        return FALSE;
+    }
+    {
+        LocalPorts& ports = Ports();
+        std::lock_guard lock(ports.mutex);
+        ports.live.erase(port);
+    }
+    if (port->fd >= 0) {
+        close(port->fd);
+    }
+    delete port;
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+PortMonitorTable* LocalPortMonitor() {
+    static PortMonitorTable table{LocalEnumPorts, LocalOpenPort,   nullptr,       LocalStartDocPort, LocalWritePort,
+                                  LocalReadPort,  LocalEndDocPort, LocalClosePort, nullptr,          nullptr,
+                                  nullptr,        nullptr,         nullptr};
+    return &table;
+}
+
+BOOL LocalPortOpenFile(const std::string& hostPath, PHANDLE handle) {
+    if (hostPath.empty() || !handle) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto port = std::make_unique<LocalPort>();
+    port->hostPath = hostPath;
+    *handle = Register(std::move(port));
+    return TRUE;
+}
+
+std::vector<std::string> LocalPortNames() {
+    return {"COM1:", "COM2:", "COM3:", "COM4:", "LPT1:", "LPT2:", "LPT3:", "FILE:"};
+}
+
+} // namespace kqwin

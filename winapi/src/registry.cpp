@@ -1,0 +1,459 @@
+// Registry: keys and values below the machine root, in one text file written back after every change.
+#include "core.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace kqwin {
+namespace {
+
+std::string Escape(std::string_view s) {
+    std::string out;
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c > 0x7E || c == '%' || c == '[' || c == ']') {
+            char buf[4];
+            std::snprintf(buf, sizeof(buf), "%%%02X", c);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+std::string Unescape(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size()) {
+            const std::string hex(s.substr(i + 1, 2));
+            out += static_cast<char>(std::strtoul(hex.c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string ToHex(const std::vector<BYTE>& data) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const BYTE b : data) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0xF];
+    }
+    return out;
+}
+
+std::vector<BYTE> FromHex(std::string_view s) {
+    std::vector<BYTE> out;
+    for (size_t i = 0; i + 1 < s.size(); i += 2) {
+        out.push_back(static_cast<BYTE>(std::strtoul(std::string(s.substr(i, 2)).c_str(), nullptr, 16)));
+    }
+    return out;
+}
+
+std::string Parent(const std::string& path) {
+    const size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+Registry& Reg() {
+    static Registry registry;
+    return registry;
+}
+
+void Registry::Load(const std::string& file) {
+    std::lock_guard lock(mutex_);
+    file_ = file;
+    keys_.clear();
+    std::ifstream in(file);
+    std::string line;
+    Key* current = nullptr;
+    while (std::getline(in, line)) {
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            keys_.push_back(Key{Unescape(line.substr(1, line.size() - 2)), {}});
+            current = &keys_.back();
+            continue;
+        }
+        const size_t t1 = line.find('\t');
+        const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+        if (!current || t2 == std::string::npos) {
+            continue;
+        }
+        Value v;
+        v.name = Unescape(line.substr(0, t1));
+        v.type = static_cast<DWORD>(std::strtoul(line.substr(t1 + 1, t2 - t1 - 1).c_str(), nullptr, 10));
+        v.data = FromHex(line.substr(t2 + 1));
+        current->values.push_back(std::move(v));
+    }
+    std::sort(keys_.begin(), keys_.end(),
+              [](const Key& a, const Key& b) { return LowerAscii(a.path) < LowerAscii(b.path); });
+}
+
+void Registry::Save() {
+    if (file_.empty()) {
+        return;
+    }
+    const std::string tmp = file_ + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        for (const Key& key : keys_) {
+            out << '[' << Escape(key.path) << "]\n";
+            for (const Value& v : key.values) {
+                out << Escape(v.name) << '\t' << v.type << '\t' << ToHex(v.data) << '\n';
+            }
+        }
+    }
+    std::rename(tmp.c_str(), file_.c_str());
+}
+
+Registry::Key* Registry::Find(const std::string& path) {
+    const std::string lower = LowerAscii(path);
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), lower,
+                               [](const Key& k, const std::string& p) { return LowerAscii(k.path) < p; });
+    return (it != keys_.end() && LowerAscii(it->path) == lower) ? &*it : nullptr;
+}
+
+bool Registry::KeyExists(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    return Find(path) != nullptr;
+}
+
+bool Registry::CreateKey(const std::string& path, bool* created) {
+    std::lock_guard lock(mutex_);
+    if (created) {
+        *created = false;
+    }
+    if (Find(path)) {
+        return true;
+    }
+    // make every missing key on the way down
+    std::vector<std::string> chain;
+    for (std::string p = path; !p.empty() && !Find(p); p = Parent(p)) {
+        chain.push_back(p);
+    }
+    for (const std::string& p : chain) {
+        keys_.push_back(Key{p, {}});
+    }
+    std::sort(keys_.begin(), keys_.end(),
+              [](const Key& a, const Key& b) { return LowerAscii(a.path) < LowerAscii(b.path); });
+    if (created) {
+        *created = true;
+    }
+    Save();
+    return true;
+}
+
+std::vector<std::string> Registry::SubKeys(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    const std::string prefix = LowerAscii(path) + "\\";
+    std::vector<std::string> out;
+    for (const Key& k : keys_) {
+        const std::string lower = LowerAscii(k.path);
+        if (lower.compare(0, prefix.size(), prefix) == 0 && lower.find('\\', prefix.size()) == std::string::npos) {
+            out.push_back(k.path.substr(prefix.size()));
+        }
+    }
+    return out;
+}
+
+LONG Registry::DeleteKey(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    Key* key = Find(path);
+    if (!key) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string prefix = LowerAscii(path) + "\\";
+    for (const Key& k : keys_) {
+        if (LowerAscii(k.path).compare(0, prefix.size(), prefix) == 0) {
+            return ERROR_ACCESS_DENIED; // a key with subkeys is not deleted
+        }
+    }
+    keys_.erase(keys_.begin() + (key - keys_.data()));
+    Save();
+    return ERROR_SUCCESS;
+}
+
+void Registry::DeleteTree(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    const std::string lower = LowerAscii(path);
+    const std::string prefix = lower + "\\";
+    keys_.erase(std::remove_if(keys_.begin(), keys_.end(),
+                               [&](const Key& k) {
+                                   const std::string l = LowerAscii(k.path);
+                                   return l == lower || l.compare(0, prefix.size(), prefix) == 0;
+                               }),
+                keys_.end());
+    Save();
+}
+
+bool Registry::SetValue(const std::string& path, const std::string& name, DWORD type, const BYTE* data,
+                        size_t size) {
+    std::lock_guard lock(mutex_);
+    Key* key = Find(path);
+    if (!key) {
+        return false;
+    }
+    Value v{name, type, std::vector<BYTE>(data, data + size)};
+    auto it = std::find_if(key->values.begin(), key->values.end(),
+                           [&](const Value& x) { return EqualsNoCase(x.name, name); });
+    if (it != key->values.end()) {
+        *it = std::move(v);
+    } else {
+        key->values.push_back(std::move(v));
+    }
+    Save();
+    return true;
+}
+
+bool Registry::GetValue(const std::string& path, const std::string& name, Value* out) {
+    std::lock_guard lock(mutex_);
+    Key* key = Find(path);
+    if (!key) {
+        return false;
+    }
+    for (const Value& v : key->values) {
+        if (EqualsNoCase(v.name, name)) {
+            if (out) {
+                *out = v;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Registry::DeleteValue(const std::string& path, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    Key* key = Find(path);
+    if (!key) {
+        return false;
+    }
+    const auto before = key->values.size();
+    key->values.erase(std::remove_if(key->values.begin(), key->values.end(),
+                                     [&](const Value& x) { return EqualsNoCase(x.name, name); }),
+                      key->values.end());
+    if (key->values.size() == before) {
+        return false;
+    }
+    Save();
+    return true;
+}
+
+std::string Registry::GetString(const std::string& path, const std::string& name) {
+    Value v;
+    if (!GetValue(path, name, &v) || (v.type != REG_SZ && v.type != REG_EXPAND_SZ && v.type != REG_MULTI_SZ)) {
+        return {};
+    }
+    std::string s(v.data.begin(), v.data.end());
+    const size_t nul = s.find('\0');
+    return nul == std::string::npos ? s : s.substr(0, nul);
+}
+
+DWORD Registry::GetDword(const std::string& path, const std::string& name, DWORD fallback) {
+    Value v;
+    if (!GetValue(path, name, &v) || v.type != REG_DWORD || v.data.size() != 4) {
+        return fallback;
+    }
+    DWORD d;
+    std::memcpy(&d, v.data.data(), 4);
+    return d;
+}
+
+void Registry::SetString(const std::string& path, const std::string& name, const std::string& value) {
+    SetValue(path, name, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), value.size() + 1);
+}
+
+void Registry::SetDword(const std::string& path, const std::string& name, DWORD value) {
+    BYTE data[4];
+    std::memcpy(data, &value, 4);
+    SetValue(path, name, REG_DWORD, data, 4);
+}
+
+// ---- the Reg* calls ----------------------------------------------------------------------------------
+
+namespace {
+
+struct KeyObj : Object {
+    explicit KeyObj(std::string p) : Object(ObjType::Key), path(std::move(p)) {}
+    std::string path;
+};
+
+// Full path of a key handle, or empty for a bad handle.
+std::string KeyPath(HKEY key) {
+    const auto v = reinterpret_cast<uintptr_t>(key);
+    switch (v) {
+    case 0x80000000u:
+        return "HKCR";
+    case 0x80000001u:
+        return "HKCU";
+    case 0x80000002u:
+        return "HKLM";
+    case 0x80000003u:
+        return "HKU";
+    default:
+        break;
+    }
+    auto obj = GetObject<KeyObj>(key, ObjType::Key);
+    return obj ? obj->path : std::string();
+}
+
+std::string Join(const std::string& base, LPCSTR sub) {
+    std::string s = sub ? sub : "";
+    while (!s.empty() && s.front() == '\\') {
+        s.erase(0, 1);
+    }
+    while (!s.empty() && s.back() == '\\') {
+        s.pop_back();
+    }
+    return s.empty() ? base : base + "\\" + s;
+}
+
+bool IsRoot(const std::string& path) { return path.find('\\') == std::string::npos; }
+
+} // namespace
+} // namespace kqwin
+
+using namespace kqwin;
+
+extern "C" {
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR sub, DWORD, LPSTR, DWORD, REGSAM, const LPSECURITY_ATTRIBUTES,
+                               PHKEY result, LPDWORD disposition) {
+    Root();
+    const std::string base = KeyPath(key);
+    if (base.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!result) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::string path = Join(base, sub);
+    bool created = false;
+    if (!IsRoot(path)) {
+        Reg().CreateKey(path, &created);
+    }
+    if (disposition) {
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    *result = static_cast<HKEY>(Handles().Add(std::make_shared<KeyObj>(path)));
+    return *result ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub, DWORD, REGSAM, PHKEY result) {
+    Root();
+    const std::string base = KeyPath(key);
+    if (base.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!result) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::string path = Join(base, sub);
+    if (!IsRoot(path) && !Reg().KeyExists(path)) {
+        *result = nullptr;
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *result = static_cast<HKEY>(Handles().Add(std::make_shared<KeyObj>(path)));
+    return *result ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+    if (reinterpret_cast<uintptr_t>(key) >= 0x80000000u && reinterpret_cast<uintptr_t>(key) <= 0x80000003u) {
+        return ERROR_SUCCESS;
+    }
+    return Handles().Remove(key, ObjType::Key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR sub) {
+    Root();
+    const std::string base = KeyPath(key);
+    if (base.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!sub || !*sub) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return Reg().DeleteKey(Join(base, sub));
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    Root();
+    const std::string path = KeyPath(key);
+    if (path.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (size && !data) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return Reg().SetValue(path, name ? name : "", type, data, size) ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
+    Root();
+    const std::string path = KeyPath(key);
+    if (path.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    Registry::Value v;
+    if (!Reg().GetValue(path, name ? name : "", &v)) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (type) {
+        *type = v.type;
+    }
+    const auto needed = static_cast<DWORD>(v.data.size());
+    if (!size) {
+        return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    }
+    if (data && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data) {
+        std::copy(v.data.begin(), v.data.end(), data);
+    }
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
+    Root();
+    const std::string path = KeyPath(key);
+    if (path.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return Reg().DeleteValue(path, name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD, LPSTR, LPDWORD,
+                             PFILETIME) {
+    Root();
+    const std::string path = KeyPath(key);
+    if (path.empty()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!name || !nameSize) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::vector<std::string> subs = Reg().SubKeys(path);
+    if (index >= subs.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const std::string& s = subs[index];
+    if (*nameSize <= s.size()) {
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(name, s.c_str(), s.size() + 1);
+    *nameSize = static_cast<DWORD>(s.size());
+    return ERROR_SUCCESS;
+}
+
+} // extern "C"

@@ -1,0 +1,417 @@
+// Text: UTF-16 strings, the machine's ANSI code page (949), debugger output and wvsprintfA.
+#include "core.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace kqwin {
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        uint32_t c = 0xFFFD;
+        size_t len = 1;
+        if (b < 0x80) {
+            c = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            len = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            len = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            len = 4;
+        }
+        if (len > 1) {
+            if (i + len <= s.size()) {
+                c = b & (0x7F >> len);
+                for (size_t k = 1; k < len; ++k) {
+                    const auto cont = static_cast<unsigned char>(s[i + k]);
+                    if ((cont & 0xC0) != 0x80) {
+                        c = 0xFFFD;
+                        len = k;
+                        break;
+                    }
+                    c = (c << 6) | (cont & 0x3F);
+                }
+            } else {
+                len = s.size() - i;
+            }
+        }
+        i += len;
+        if (c >= 0x10000 && c <= 0x10FFFF) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// Converts with iconv; characters that cannot be converted become '?'.
+std::string Convert(const char* to, const char* from, const char* data, size_t size, size_t unit) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return {};
+    }
+    std::string out;
+    char buf[1024];
+    char* in = const_cast<char*>(data);
+    size_t inLeft = size;
+    while (inLeft > 0) {
+        char* o = buf;
+        size_t oLeft = sizeof(buf);
+        const size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+        out.append(buf, static_cast<size_t>(o - buf));
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            // skip one unit of input that cannot be converted
+            const size_t skip = inLeft < unit ? inLeft : unit;
+            in += skip;
+            inLeft -= skip;
+            out += (std::strcmp(to, "UTF-16LE") == 0) ? std::string("?\0", 2) : std::string("?");
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+} // namespace
+
+std::u16string AnsiToUtf16(std::string_view s) {
+    const std::string bytes = Convert("UTF-16LE", "CP949", s.data(), s.size(), 1);
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    return out;
+}
+
+std::string Utf16ToAnsi(std::u16string_view s) {
+    std::string le(s.size() * 2, '\0');
+    for (size_t i = 0; i < s.size(); ++i) {
+        le[2 * i] = static_cast<char>(s[i] & 0xFF);
+        le[2 * i + 1] = static_cast<char>(s[i] >> 8);
+    }
+    return Convert("CP949", "UTF-16LE", le.data(), le.size(), 2);
+}
+
+std::u16string WideOrEmpty(LPCWSTR s) { return s ? std::u16string(s) : std::u16string(); }
+
+std::string AnsiOrEmpty(LPCSTR s) { return s ? std::string(s) : std::string(); }
+
+std::string LowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) { return LowerAscii(a) == LowerAscii(b); }
+
+// ---- debugger output --------------------------------------------------------------------------------
+
+namespace {
+struct DebugSink {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    bool echo = std::getenv("KQT50_DEBUG") != nullptr;
+};
+DebugSink& Sink() {
+    static DebugSink sink;
+    return sink;
+}
+} // namespace
+
+void DebugOutputLine(const std::string& utf8) {
+    DebugSink& sink = Sink();
+    std::lock_guard lock(sink.mutex);
+    sink.lines.push_back(utf8);
+    if (sink.lines.size() > 100000) { // a long run keeps the newest lines only
+        sink.lines.erase(sink.lines.begin(), sink.lines.begin() + 50000);
+    }
+    if (sink.echo) {
+        std::fprintf(stderr, "[debug] %s%s", utf8.c_str(), (!utf8.empty() && utf8.back() == '\n') ? "" : "\n");
+    }
+}
+
+void ResetDebugOutput() {
+    std::lock_guard lock(Sink().mutex);
+    Sink().lines.clear();
+}
+
+} // namespace kqwin
+
+namespace kqwin::control {
+std::vector<std::string> DebugOutput() {
+    std::lock_guard lock(Sink().mutex);
+    return Sink().lines;
+}
+void ClearDebugOutput() { ResetDebugOutput(); }
+void EchoDebugOutput(bool on) {
+    std::lock_guard lock(Sink().mutex);
+    Sink().echo = on || std::getenv("KQT50_DEBUG") != nullptr;
+}
+} // namespace kqwin::control
+
+using namespace kqwin;
+
+extern "C" {
+
+void WINAPI OutputDebugStringA(LPCSTR s) { DebugOutputLine(s ? Utf16ToUtf8(AnsiToUtf16(s)) : std::string()); }
+
+void WINAPI OutputDebugStringW(LPCWSTR s) { DebugOutputLine(s ? Utf16ToUtf8(s) : std::string()); }
+
+int WINAPI lstrlenW(LPCWSTR s) { return s ? static_cast<int>(std::char_traits<char16_t>::length(s)) : 0; }
+
+int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
+
+int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+    if (!a || !b) {
+        return a ? 1 : (b ? -1 : 0);
+    }
+    auto fold = [](char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; };
+    for (;; ++a, ++b) {
+        const char16_t x = fold(*a);
+        const char16_t y = fold(*b);
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+        if (x == 0) {
+            return 0;
+        }
+    }
+}
+
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
+    if (!a || !b) {
+        return a ? 1 : (b ? -1 : 0);
+    }
+    const std::string x = LowerAscii(a);
+    const std::string y = LowerAscii(b);
+    return x < y ? -1 : (x == y ? 0 : 1);
+}
+
+LPWSTR WINAPI lstrcpyW(LPWSTR dst, LPCWSTR src) {
+    if (!dst || !src) {
+        return nullptr;
+    }
+    LPWSTR d = dst;
+    while ((*d++ = *src++) != 0) {
+    }
+    return dst;
+}
+
+LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) {
+    if (!dst || !src) {
+        return nullptr;
+    }
+    return std::strcpy(dst, src);
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
+    if (!src || srcLen == 0 || dstLen < 0 || (dstLen > 0 && !dst)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t n = srcLen < 0 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
+    const std::string_view in(src, n);
+    const std::u16string out = codePage == CP_UTF8 ? Utf8ToUtf16(in) : AnsiToUtf16(in);
+    if (dstLen == 0) {
+        return static_cast<int>(out.size());
+    }
+    if (out.size() > static_cast<size_t>(dstLen)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(out.begin(), out.end(), dst);
+    return static_cast<int>(out.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR src, int srcLen, LPSTR dst, int dstLen, LPCSTR,
+                               LPBOOL usedDefault) {
+    if (!src || srcLen == 0 || dstLen < 0 || (dstLen > 0 && !dst)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t n = srcLen < 0 ? std::char_traits<char16_t>::length(src) + 1 : static_cast<size_t>(srcLen);
+    const std::u16string_view in(src, n);
+    const std::string out = codePage == CP_UTF8 ? Utf16ToUtf8(in) : Utf16ToAnsi(in);
+    if (usedDefault) {
+        *usedDefault = FALSE;
+    }
+    if (dstLen == 0) {
+        return static_cast<int>(out.size());
+    }
+    if (out.size() > static_cast<size_t>(dstLen)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(out.begin(), out.end(), dst);
+    return static_cast<int>(out.size());
+}
+
+// wvsprintfA as user32 has it: %c %d %i %u %x %X %s %S, with the flags '-', '#' and '0', a width, a
+// precision for strings, the size prefixes h and l; no floating point; at most 1024 bytes of output.
+int WINAPI wvsprintfA(LPSTR out, LPCSTR fmt, va_list args) {
+    constexpr size_t kMax = 1024;
+    if (!out || !fmt) {
+        return 0;
+    }
+    std::string s;
+    for (const char* p = fmt; *p && s.size() < kMax; ++p) {
+        if (*p != '%') {
+            s += *p;
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            s += '%';
+            continue;
+        }
+        bool left = false;
+        bool zero = false;
+        bool alt = false;
+        for (;; ++p) {
+            if (*p == '-') {
+                left = true;
+            } else if (*p == '0') {
+                zero = true;
+            } else if (*p == '#') {
+                alt = true;
+            } else {
+                break;
+            }
+        }
+        size_t width = 0;
+        while (*p >= '0' && *p <= '9') {
+            width = width * 10 + static_cast<size_t>(*p++ - '0');
+        }
+        long precision = -1;
+        if (*p == '.') {
+            ++p;
+            precision = 0;
+            while (*p >= '0' && *p <= '9') {
+                precision = precision * 10 + (*p++ - '0');
+            }
+        }
+        char sizePrefix = 0;
+        if (*p == 'h' || *p == 'l' || *p == 'w') {
+            sizePrefix = *p == 'w' ? 'l' : *p;
+            ++p;
+        }
+        if (*p == 'I' && p[1] == '6' && p[2] == '4') { // %I64 is not needed by the kit: print nothing
+            p += 2;
+        }
+        std::string field;
+        switch (*p) {
+        case 'c':
+            field = static_cast<char>(va_arg(args, int));
+            break;
+        case 'C':
+            field = static_cast<char>(va_arg(args, int));
+            break;
+        case 'd':
+        case 'i':
+            field = std::to_string(static_cast<long long>(va_arg(args, int)));
+            break;
+        case 'u':
+            field = std::to_string(va_arg(args, unsigned int));
+            break;
+        case 'x':
+        case 'X': {
+            char buf[16];
+            std::snprintf(buf, sizeof(buf), *p == 'x' ? "%x" : "%X", va_arg(args, unsigned int));
+            field = buf;
+            if (alt) {
+                field = (*p == 'x' ? "0x" : "0X") + field;
+            }
+            break;
+        }
+        case 's':
+        case 'S': {
+            const bool wide = sizePrefix == 'l' || (*p == 'S' && sizePrefix != 'h');
+            if (wide) {
+                const auto* w = va_arg(args, const char16_t*);
+                field = w ? Utf16ToAnsi(w) : "(null)";
+            } else {
+                const char* a = va_arg(args, const char*);
+                field = a ? a : "(null)";
+            }
+            if (precision >= 0 && field.size() > static_cast<size_t>(precision)) {
+                field.resize(static_cast<size_t>(precision));
+            }
+            break;
+        }
+        case '\0':
+            --p;
+            continue;
+        default:
+            field = *p;
+            break;
+        }
+        if (field.size() < width) {
+            const std::string pad(width - field.size(), (zero && !left) ? '0' : ' ');
+            field = left ? field + pad : pad + field;
+        }
+        s += field;
+    }
+    if (s.size() > kMax - 1) {
+        s.resize(kMax - 1);
+    }
+    std::memcpy(out, s.c_str(), s.size() + 1);
+    return static_cast<int>(s.size());
+}
+
+int wsprintfA(LPSTR out, LPCSTR fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const int n = wvsprintfA(out, fmt, args);
+    va_end(args);
+    return n;
+}
+
+} // extern "C"
