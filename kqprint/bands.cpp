@@ -1,0 +1,122 @@
+// The band list of a page and the page image that is made of it.
+#include "kqprint.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace kqprint {
+namespace {
+
+constexpr LONG kMaxImageRows = 0xFFFF; // the 16-bit height of GS v 0
+constexpr size_t kHeaderBytes = 8;
+
+// A position in the rows of a band list, walking down the page.
+struct RowCursor {
+    const RasterBand* band;
+    LONG row;
+
+    void SkipEmpty() {
+        while (band && row >= band->Rows) {
+            band = band->Next;
+            row = 0;
+        }
+    }
+};
+
+// Writes `rows` rows from the cursor as one GS v 0 image of `width` bytes per row; false without memory.
+bool WriteImage(HANDLE printer, LONG width, LONG rows, RowCursor& cursor) {
+    const uint64_t bytes = uint64_t(width) * uint64_t(rows) + kHeaderBytes;
+    if (bytes > SIZE_MAX || bytes > MAXDWORD) {
+        return false;
+    }
+    const MallocPtr<BYTE> block(static_cast<BYTE*>(std::malloc(static_cast<size_t>(bytes))));
+    if (!block) {
+        return false;
+    }
+    BYTE* out = block.get();
+    const BYTE header[kHeaderBytes] = {0x1D,
+                                       0x76,
+                                       0x30,
+                                       0x00,
+                                       static_cast<BYTE>(width % 256),
+                                       static_cast<BYTE>((width / 256) % 256),
+                                       static_cast<BYTE>(rows % 256),
+                                       static_cast<BYTE>((rows / 256) % 256)};
+    std::memcpy(out, header, kHeaderBytes);
+    out += kHeaderBytes;
+    for (LONG r = 0; r < rows; ++r) {
+        cursor.SkipEmpty();
+        const RasterBand* band = cursor.band;
+        const LONG take = (band && band->Data) ? std::min(band->Width, width) : 0;
+        if (take > 0) {
+            std::memcpy(out, band->Data + size_t(cursor.row) * size_t(band->Width), size_t(take));
+        }
+        std::memset(out + take, 0, size_t(width - take)); // narrower bands are padded on the right
+        out += width;
+        ++cursor.row;
+    }
+    DWORD written = 0;
+    WritePrinter(printer, block.get(), static_cast<DWORD>(bytes), &written); // not looked at
+    return true;
+}
+
+} // namespace
+
+bool AppendBand(BandList& list, RasterBand* band) {
+    if (band->Rows < 0 || band->Width < 0 || list.BandTotalRows > INT_MAX - band->Rows) {
+        return false;
+    }
+    band->Next = nullptr;
+    if (band->Width > list.BandMaxWidth) {
+        list.BandMaxWidth = band->Width;
+    }
+    list.BandTotalRows += band->Rows;
+    if (!list.BandHead) {
+        list.BandHead = band;
+    } else {
+        list.BandTail->Next = band;
+    }
+    list.BandTail = band;
+    return true;
+}
+
+void FreeBandList(RasterBand* head) {
+    while (head) {
+        RasterBand* next = head->Next;
+        std::free(head->Data);
+        std::free(head);
+        head = next;
+    }
+}
+
+bool WritePageImage(HANDLE printer, LONG width, LONG height, const RasterBand* head) {
+    RowCursor cursor{head, 0};
+    LONG left = height;
+    LONG chunk = std::min(left, kMaxImageRows);
+    // Usually one image; a page taller than one image can say, or one whose block cannot be had whole,
+    // goes out as images of fewer rows, one under the other.
+    do { // an image of no rows is still written, as its header
+        chunk = std::min(chunk, left);
+        if (WriteImage(printer, width, chunk, cursor)) {
+            left -= chunk;
+        } else if (chunk > 1) {
+            chunk = chunk / 2;
+        } else {
+            return false;
+        }
+    } while (left > 0);
+    return true;
+}
+
+bool FlushBandList(BandList& list, HANDLE printer) {
+    if (!list.BandHead) {
+        return true;
+    }
+    const bool written = WritePageImage(printer, list.BandMaxWidth, list.BandTotalRows, list.BandHead);
+    FreeBandList(list.BandHead);
+    list = BandList{};
+    return written;
+}
+
+} // namespace kqprint

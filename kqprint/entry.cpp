@@ -1,0 +1,328 @@
+// The print processor's entry points and its job record.
+#include "kqprint.h"
+
+#include <cstring>
+#include <new>
+
+namespace kqprint {
+namespace {
+
+// The datatypes this processor takes, in order; a job's DatatypeIndex is its position here.
+constexpr LPCWSTR kDatatypes[] = {TEXT("RAW")};
+constexpr DWORD kDatatypeCount = sizeof(kDatatypes) / sizeof(kDatatypes[0]);
+
+DWORD FindDatatype(LPCWSTR name) {
+    for (DWORD i = 0; i < kDatatypeCount; ++i) {
+        if (lstrcmpiW(name, kDatatypes[i]) == 0) {
+            return i;
+        }
+    }
+    return kDatatypeCount;
+}
+
+// Whether the page or region at `at` can be read; gives where that region ends.
+bool QueryReadable(uintptr_t at, uintptr_t* regionEnd) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<LPCVOID>(at), &info, sizeof(info)) != sizeof(info)) {
+        return false;
+    }
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    *regionEnd = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+    return info.State == MEM_COMMIT && (info.Protect & kReadable) && !(info.Protect & PAGE_GUARD) && *regionEnd > at;
+}
+
+// Whether [p, p + size) can be read, asked of the memory manager rather than found out by faulting.
+bool IsReadable(const void* p, size_t size) {
+    const auto start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t last = start + size - 1;
+    if (size == 0 || last < start) {
+        return false;
+    }
+    uintptr_t end = 0;
+    for (uintptr_t at = start;; at = end) {
+        if (!QueryReadable(at, &end)) {
+            return false;
+        }
+        if (last < end) {
+            break;
+        }
+    }
+    return last == start || QueryReadable(last, &end);
+}
+
+// Owns a record while it is being built; releases it the way ClosePrintProcessor does.
+struct JobDeleter {
+    void operator()(ProcessorJob* job) const {
+        if (job) {
+            job->~ProcessorJob();
+            GlobalFree(job);
+        }
+    }
+};
+using JobPtr = std::unique_ptr<ProcessorJob, JobDeleter>;
+
+// Keeps the last error across clean-up calls that may change it.
+class LastErrorKeeper {
+  public:
+    LastErrorKeeper() : error_(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(error_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+  private:
+    DWORD error_;
+};
+
+void ApplyCopiesRule(ProcessorJob& job) {
+    if (job.Copies <= 1) {
+        return;
+    }
+    const HANDLE printer = job.PrinterHandle.get();
+    if (!printer || printer == INVALID_HANDLE_VALUE) {
+        job.Copies = 1;
+        return;
+    }
+    DWORD error = 0;
+    const GlobalPtr<BYTE> info = QueryPrinterInfo(printer, 2, &error);
+    if (!info) {
+        job.Copies = 1;
+        return;
+    }
+    PRINTER_INFO_2W printerInfo;
+    std::memcpy(&printerInfo, info.get(), sizeof(printerInfo));
+    if (printerInfo.Attributes & PRINTER_ATTRIBUTE_DIRECT) {
+        job.Copies = 1; // a printer without spooling gets one pass
+    }
+}
+
+} // namespace
+
+GlobalPtr<BYTE> AllocZeroed(SIZE_T bytes) { return GlobalPtr<BYTE>(static_cast<BYTE*>(GlobalAlloc(GPTR, bytes))); }
+
+GlobalString DuplicateString(LPCWSTR s) {
+    if (!s) {
+        return nullptr;
+    }
+    const SIZE_T chars = static_cast<SIZE_T>(lstrlenW(s)) + 1;
+    GlobalString copy(reinterpret_cast<WCHAR*>(AllocZeroed(chars * sizeof(WCHAR)).release()));
+    if (copy) {
+        std::memcpy(copy.get(), s, chars * sizeof(WCHAR));
+    }
+    return copy;
+}
+
+ProcessorJob* ValidateJob(HANDLE handle) {
+    if (!handle || !IsReadable(handle, sizeof(kSignature))) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    char signature[sizeof(kSignature)];
+    std::memcpy(signature, handle, sizeof(signature));
+    // Only a whole, aligned, readable record with the signature is trusted.
+    if (std::memcmp(signature, kSignature, sizeof(kSignature)) != 0 ||
+        reinterpret_cast<uintptr_t>(handle) % alignof(ProcessorJob) != 0 ||
+        !IsReadable(handle, sizeof(ProcessorJob))) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return static_cast<ProcessorJob*>(handle);
+}
+
+GlobalPtr<BYTE> QueryPrinterInfo(HANDLE printer, DWORD level, DWORD* error) {
+    DWORD size = 2048;
+    GlobalPtr<BYTE> buffer = AllocZeroed(size);
+    for (int retries = 1;; --retries) {
+        if (!buffer) {
+            *error = ERROR_NOT_ENOUGH_MEMORY;
+            return nullptr;
+        }
+        DWORD needed = 0;
+        if (GetPrinterW(printer, level, buffer.get(), size, &needed)) {
+            *error = 0;
+            return buffer;
+        }
+        *error = GetLastError();
+        if (*error != ERROR_INSUFFICIENT_BUFFER) {
+            return nullptr;
+        }
+        buffer.reset();
+        if (retries == 0 || needed > MAXDWORD - 10) {
+            *error = ERROR_NOT_ENOUGH_MEMORY;
+            return nullptr;
+        }
+        size = needed + 10;
+        buffer = AllocZeroed(size);
+    }
+}
+
+} // namespace kqprint
+
+using namespace kqprint;
+
+extern "C" {
+
+BOOL WINAPI EnumPrintProcessorDatatypesW(LPWSTR, LPWSTR, DWORD, LPBYTE datatypes, DWORD cbBuf, LPDWORD needed,
+                                         LPDWORD returned) {
+    OutputDebugStringW(TEXT("EnumPrintProcessorDatatypes"));
+    if (!needed || !returned) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *returned = 0;
+    DWORD total = 0;
+    for (LPCWSTR name : kDatatypes) {
+        total += sizeof(DATATYPES_INFO_1W) + (static_cast<DWORD>(lstrlenW(name)) + 1) * sizeof(WCHAR);
+    }
+    *needed = total;
+    if (total > cbBuf) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!datatypes) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Entries at the start, names packed at the end growing downwards, the first name last.
+    DWORD nameEnd = cbBuf & ~DWORD{1}; // names stay on WCHAR boundaries
+    for (DWORD i = 0; i < kDatatypeCount; ++i) {
+        const DWORD bytes = (static_cast<DWORD>(lstrlenW(kDatatypes[i])) + 1) * sizeof(WCHAR);
+        nameEnd -= bytes;
+        BYTE* name = datatypes + nameEnd;
+        std::memcpy(name, kDatatypes[i], bytes);
+        DATATYPES_INFO_1W entry;
+        entry.pName = reinterpret_cast<LPWSTR>(name);
+        std::memcpy(datatypes + i * sizeof(entry), &entry, sizeof(entry));
+        ++*returned;
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA openData) {
+    if (!openData || !openData->pDatatype || !openData->pDatatype[0]) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const DWORD datatypeIndex = FindDatatype(openData->pDatatype);
+    GlobalPtr<BYTE> block = AllocZeroed(sizeof(ProcessorJob));
+    if (!block) {
+        return nullptr;
+    }
+    JobPtr job(new (block.release()) ProcessorJob());
+    if (datatypeIndex == kDatatypeCount) {
+        SetLastError(ERROR_INVALID_DATATYPE);
+        return nullptr;
+    }
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(printerName, &printer, nullptr)) {
+        LastErrorKeeper keep;
+        job.reset();
+        return nullptr;
+    }
+    job->PrinterHandle.reset(printer);
+    const HDC dc = CreateDCW(TEXT(""), printerName, TEXT(""), openData->pDevMode);
+    if (!dc) {
+        LastErrorKeeper keep;
+        job.reset();
+        return nullptr;
+    }
+    job->VerticalDpi = GetDeviceCaps(dc, LOGPIXELSY);
+    DeleteDC(dc);
+
+    std::memcpy(job->Signature, kSignature, sizeof(kSignature));
+    job->RecordSize = sizeof(ProcessorJob);
+    job->JobId = openData->JobId;
+    job->ResumeEvent.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    job->DatatypeIndex = 0;
+    job->Copies = 1;
+    // A string that cannot be copied stays empty; the job goes on without it.
+    job->PrinterName = DuplicateString(printerName);
+    job->Datatype = DuplicateString(openData->pDatatype);
+    job->DocumentName = DuplicateString(openData->pDocumentName);
+    job->OutputFile = DuplicateString(openData->pOutputFile);
+    job->Parameters = DuplicateString(openData->pParameters);
+    job->OpenDataPrinterName = DuplicateString(openData->pPrinterName);
+
+    if (job->Parameters) {
+        USHORT sizeWord = sizeof(DWORD);
+        DWORD copies = 0;
+        LookupNumericParameter(job->Parameters.get(), TEXT("COPIES"), &sizeWord, &copies);
+        if (sizeWord == sizeof(DWORD)) {
+            job->Copies = copies;
+        }
+    }
+    ApplyCopiesRule(*job);
+    return job.release();
+}
+
+BOOL WINAPI ClosePrintProcessor(HANDLE handle) {
+    OutputDebugStringW(TEXT("ClosePrintProcessor"));
+    ProcessorJob* job = ValidateJob(handle);
+    if (!job) {
+        return FALSE;
+    }
+    std::memset(job->Signature, 0, sizeof(job->Signature));
+    job->PrinterHandle.reset();
+    job->OpenDataPrinterName.reset();
+    job->ResumeEvent.reset();
+    job->PrinterName.reset();
+    job->Datatype.reset();
+    job->DocumentName.reset();
+    job->OutputFile.reset();
+    job->Parameters.reset();
+    FreeBandList(job->Bands.BandHead);
+    job->Bands = BandList{};
+    JobPtr release(job);
+    return TRUE;
+}
+
+BOOL WINAPI ControlPrintProcessor(HANDLE handle, DWORD command) {
+    ProcessorJob* job = ValidateJob(handle);
+    if (!job) {
+        return FALSE;
+    }
+    // The order of event and flag carries the hand-over to a pump that may be about to wait.
+    switch (command) {
+    case JOB_CONTROL_PAUSE:
+        ResetEvent(job->ResumeEvent.get());
+        job->ControlFlags.fetch_or(kPaused);
+        return TRUE;
+    case JOB_CONTROL_CANCEL:
+        job->ControlFlags.fetch_or(kCancelled);
+        [[fallthrough]];
+    case JOB_CONTROL_RESUME:
+        if (job->ControlFlags.load() & kPaused) {
+            SetEvent(job->ResumeEvent.get());
+            job->ControlFlags.fetch_and(~kPaused);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+DWORD WINAPI GetPrintProcessorCapabilities(LPTSTR valueName, DWORD, LPBYTE data, DWORD size, LPDWORD needed) {
+    if (needed) {
+        *needed = sizeof(PRINTPROCESSOR_CAPS_1);
+    }
+    if (!data || !valueName || !needed) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (size < sizeof(PRINTPROCESSOR_CAPS_1)) {
+        return ERROR_MORE_DATA;
+    }
+    PRINTPROCESSOR_CAPS_1 caps{};
+    caps.dwLevel = 1;
+    const bool known = FindDatatype(valueName) != kDatatypeCount;
+    if (known) {
+        caps.dwNupOptions = 1;
+        caps.dwPageOrderFlags = NORMAL_PRINT;
+        caps.dwNumberOfCopies = 0xFFFFFFFF;
+        std::memcpy(data, &caps, sizeof(caps));
+        return ERROR_SUCCESS;
+    }
+    std::memcpy(data, &caps.dwLevel, sizeof(caps.dwLevel));
+    return ERROR_INVALID_DATATYPE;
+}
+
+} // extern "C"
