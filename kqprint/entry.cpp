@@ -1,6 +1,8 @@
 // The print processor's entry points and its job record.
 #include "kqprint.h"
 
+#include "readable_memory.h"
+
 #include <cstring>
 #include <new>
 
@@ -18,37 +20,6 @@ DWORD FindDatatype(LPCWSTR name) {
         }
     }
     return kDatatypeCount;
-}
-
-// Whether the page or region at `at` can be read; gives where that region ends.
-bool QueryReadable(uintptr_t at, uintptr_t* regionEnd) {
-    MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(reinterpret_cast<LPCVOID>(at), &info, sizeof(info)) != sizeof(info)) {
-        return false;
-    }
-    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                                PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    *regionEnd = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
-    return info.State == MEM_COMMIT && (info.Protect & kReadable) && !(info.Protect & PAGE_GUARD) && *regionEnd > at;
-}
-
-// Whether [p, p + size) can be read, asked of the memory manager rather than found out by faulting.
-bool IsReadable(const void* p, size_t size) {
-    const auto start = reinterpret_cast<uintptr_t>(p);
-    const uintptr_t last = start + size - 1;
-    if (size == 0 || last < start) {
-        return false;
-    }
-    uintptr_t end = 0;
-    for (uintptr_t at = start;; at = end) {
-        if (!QueryReadable(at, &end)) {
-            return false;
-        }
-        if (last < end) {
-            break;
-        }
-    }
-    return last == start || QueryReadable(last, &end);
 }
 
 // Owns a record while it is being built; releases it the way ClosePrintProcessor does.
@@ -113,7 +84,7 @@ GlobalString DuplicateString(LPCWSTR s) {
 }
 
 ProcessorJob* ValidateJob(HANDLE handle) {
-    if (!handle || !IsReadable(handle, sizeof(kSignature))) {
+    if (!handle || !kqkit::IsReadable(handle, sizeof(kSignature))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -122,7 +93,7 @@ ProcessorJob* ValidateJob(HANDLE handle) {
     // Only a whole, aligned, readable record with the signature is trusted.
     if (std::memcmp(signature, kSignature, sizeof(kSignature)) != 0 ||
         reinterpret_cast<uintptr_t>(handle) % alignof(ProcessorJob) != 0 ||
-        !IsReadable(handle, sizeof(ProcessorJob))) {
+        !kqkit::IsReadable(handle, sizeof(ProcessorJob))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }

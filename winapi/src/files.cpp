@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace kqwin {
 namespace {
@@ -33,15 +34,64 @@ std::string DefaultRoot() {
     return "/tmp/kqt50";
 }
 
+// Files open in this process, for the sharing rules that Windows applies between openers of one file.
+struct OpenFiles {
+    struct Opener {
+        DWORD access;
+        DWORD share;
+    };
+    std::mutex mutex;
+    std::multimap<std::pair<dev_t, ino_t>, Opener> open;
+};
+
+OpenFiles& Opened() {
+    static OpenFiles files;
+    return files;
+}
+
+bool Conflicts(DWORD access, DWORD share, const OpenFiles::Opener& other) {
+    const bool read = access & GENERIC_READ;
+    const bool write = access & GENERIC_WRITE;
+    const bool otherRead = other.access & GENERIC_READ;
+    const bool otherWrite = other.access & GENERIC_WRITE;
+    return (read && !(other.share & FILE_SHARE_READ)) || (write && !(other.share & FILE_SHARE_WRITE)) ||
+           (otherRead && !(share & FILE_SHARE_READ)) || (otherWrite && !(share & FILE_SHARE_WRITE));
+}
+
 struct FileObj : Object {
     explicit FileObj(int f) : Object(ObjType::File), fd(f) {}
     ~FileObj() override {
+        if (registered) {
+            OpenFiles& files = Opened();
+            std::lock_guard lock(files.mutex);
+            files.open.erase(entry);
+        }
         if (fd >= 0) {
             close(fd);
         }
     }
+    // Takes its place among the file's openers; false when their sharing does not allow it.
+    bool Register(DWORD access, DWORD share) {
+        struct stat st{};
+        if (fstat(fd, &st) != 0) {
+            return true;
+        }
+        const auto key = std::make_pair(st.st_dev, st.st_ino);
+        OpenFiles& files = Opened();
+        std::lock_guard lock(files.mutex);
+        for (auto [it, end] = files.open.equal_range(key); it != end; ++it) {
+            if (Conflicts(access, share, it->second)) {
+                return false;
+            }
+        }
+        entry = files.open.emplace(key, OpenFiles::Opener{access, share});
+        registered = true;
+        return true;
+    }
     int fd;
     bool reparsePoint = false; // opened as the link itself
+    bool registered = false;
+    std::multimap<std::pair<dev_t, ino_t>, OpenFiles::Opener>::iterator entry;
 };
 
 DWORD ErrnoToWin(int e) {
@@ -157,7 +207,7 @@ using namespace kqwin;
 
 extern "C" {
 
-HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                           HANDLE) {
     const FaultDecision fault = CheckFault(control::Op::CreateFile);
     if (!name || !*name) {
@@ -178,7 +228,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
         oflags |= O_CREAT | O_EXCL;
         break;
     case CREATE_ALWAYS:
-        oflags |= O_CREAT | O_TRUNC;
+        oflags |= O_CREAT;
         break;
     case OPEN_EXISTING:
         break;
@@ -186,7 +236,6 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
         oflags |= O_CREAT;
         break;
     case TRUNCATE_EXISTING:
-        oflags |= O_TRUNC;
         break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -217,7 +266,17 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
         SetLastError(ErrnoToWin(errno));
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE h = Handles().Add(std::make_shared<FileObj>(fd));
+    auto obj = std::make_shared<FileObj>(fd);
+    // Sharing is settled before the file is emptied, as Windows refuses the open without touching it.
+    if (!obj->Register(access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && ftruncate(fd, 0) != 0) {
+        SetLastError(ErrnoToWin(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = Handles().Add(std::move(obj));
     if (!h) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
