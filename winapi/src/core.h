@@ -35,7 +35,7 @@ class HandleTable {
     HANDLE Add(std::shared_ptr<Object> obj);
     std::shared_ptr<Object> Get(HANDLE h, ObjType type);
     std::shared_ptr<Object> Remove(HANDLE h, ObjType type);
-    void Clear();
+    size_t Count(ObjType type);
 
   private:
     struct Slot {

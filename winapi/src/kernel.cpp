@@ -120,18 +120,13 @@ std::shared_ptr<Object> HandleTable::Remove(HANDLE h, ObjType type) {
     return nullptr;
 }
 
-void HandleTable::Clear() {
-    std::vector<Slot> old;
-    {
-        std::lock_guard lock(mutex_);
-        for (size_t i = 0; i < slots_.size(); ++i) {
-            if (slots_[i].obj) {
-                free_.push_back(i);
-            }
-            old.push_back(Slot{std::move(slots_[i].obj), 0});
-        }
+size_t HandleTable::Count(ObjType type) {
+    std::lock_guard lock(mutex_);
+    size_t n = 0;
+    for (const Slot& slot : slots_) {
+        n += (slot.obj && slot.obj->type == type) ? 1 : 0;
     }
-    // objects (files, modules) are released outside the lock
+    return n;
 }
 
 // ---- events ---------------------------------------------------------------------------------------
@@ -295,3 +290,8 @@ DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 } // extern "C"
+
+namespace kqwin::control {
+size_t OpenPrinterHandles() { return Handles().Count(ObjType::Printer); }
+size_t OpenFileHandles() { return Handles().Count(ObjType::File); }
+} // namespace kqwin::control

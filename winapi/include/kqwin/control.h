@@ -121,6 +121,11 @@ class KQWIN_API DespoolScope {
     std::string printer_;
 };
 
+// Printer handles open now (OpenPrinterW/A, AddPrinterA, not yet closed), for leak checks.
+KQWIN_API size_t OpenPrinterHandles();
+// Files open now (CreateFileA, not yet closed).
+KQWIN_API size_t OpenFileHandles();
+
 // What happened to the last job that the spooler ran.
 struct JobOutcome {
     DWORD jobId = 0;

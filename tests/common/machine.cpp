@@ -1,0 +1,77 @@
+#include "machine.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace kqtest {
+
+Bytes B(std::initializer_list<int> values) {
+    Bytes out;
+    for (int v : values) {
+        out.push_back(static_cast<BYTE>(v));
+    }
+    return out;
+}
+
+Bytes B(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+std::string Hex(const Bytes& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (BYTE b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0xF];
+    }
+    return out;
+}
+
+Bytes Pattern(size_t n, unsigned seed) {
+    Bytes out(n);
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<BYTE>((i * 7 + seed) & 0xFF);
+    }
+    return out;
+}
+
+void MachineTest::SetUp() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kqt50-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    control::ResetMachine(root_);
+    control::RecordWrites(true);
+}
+
+void MachineTest::TearDown() {
+    control::ClearHooks();
+    control::ClearFaults();
+    control::RecordWrites(false);
+    control::ClearWrites();
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+std::vector<Bytes> WriteChunks() {
+    std::vector<Bytes> out;
+    for (const control::WriteRecord& w : control::Writes()) {
+        out.push_back(w.bytes);
+    }
+    return out;
+}
+
+Bytes Output() {
+    Bytes out;
+    for (const control::WriteRecord& w : control::Writes()) {
+        out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+    }
+    return out;
+}
+
+} // namespace kqtest

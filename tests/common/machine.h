@@ -1,0 +1,46 @@
+// Test support: a fresh simulated machine per test, and byte helpers.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include "kqwin/control.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kqtest {
+
+namespace control = kqwin::control;
+using Bytes = std::vector<BYTE>;
+
+// Bytes from numbers, or from the characters of a string.
+Bytes B(std::initializer_list<int> values);
+Bytes B(std::string_view text);
+Bytes Concat(std::initializer_list<Bytes> parts);
+// Lowercase hex, for readable failure messages.
+std::string Hex(const Bytes& bytes);
+// An image of `n` bytes whose values cycle through every byte, prefixes included.
+Bytes Pattern(size_t n, unsigned seed = 0);
+
+// Every test gets a machine of its own in a new temporary folder, removed afterwards.
+class MachineTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    const std::string& Root() const { return root_; }
+
+  private:
+    std::string root_;
+};
+
+// The bytes of each write that a print processor made, in order.
+std::vector<Bytes> WriteChunks();
+// All of them, joined.
+Bytes Output();
+
+} // namespace kqtest
