@@ -1,0 +1,154 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+
+namespace e2e {
+
+std::string SourceDir() {
+    return KQ_SOURCE_DIR;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::optional<Summary> ParseSummary(const std::string& err) {
+    static const std::regex kLine(R"(kqspool: (\d+) of (\d+) job\(s\) printed[^\n]*)");
+    std::smatch line;
+    if (!std::regex_search(err, line, kLine)) {
+        return std::nullopt;
+    }
+    const std::string text = line.str();
+    auto figure = [&](const char* pattern) -> std::optional<unsigned long long> {
+        std::smatch m;
+        if (!std::regex_search(text, m, std::regex(pattern))) {
+            return std::nullopt;
+        }
+        return std::stoull(m[1].str());
+    };
+    Summary s;
+    s.printed = std::stoull(line[1].str());
+    s.given = std::stoull(line[2].str());
+    const auto in = figure(R"((\d+) bytes in)");
+    const auto writes = figure(R"((\d+) writes)");
+    const auto out = figure(R"((\d+) bytes to )");
+    const auto images = figure(R"((\d+) (?:page )?image(?:\(s\)|s)? out)");
+    if (!in || !writes || !out || !images) {
+        return std::nullopt;
+    }
+    s.bytesIn = *in;
+    s.writes = *writes;
+    s.bytesOut = *out;
+    s.imagesOut = *images;
+    s.bandsIn = figure(R"((\d+) (?:raster )?band(?:\(s\)|s)? in)");
+    s.viaMonitor = text.find("through KQMON") != std::string::npos;
+    return s;
+}
+
+Trace ReadTrace(const std::string& path) {
+    Trace trace;
+    std::ifstream in(path);
+    std::string line;
+    for (size_t n = 1; std::getline(in, line); ++n) {
+        const size_t space = line.find(' ');
+        const std::string count = line.substr(0, space);
+        const std::string hex = space == std::string::npos ? "" : line.substr(space + 1);
+        const bool countOk = !count.empty() && count.find_first_not_of("0123456789") == std::string::npos;
+        if (!countOk || hex.find_first_not_of("0123456789abcdef") != std::string::npos ||
+            hex.size() != 2 * std::stoull(count)) {
+            trace.error = "line " + std::to_string(n) + " is not \"count hex\": " + line.substr(0, 80);
+            return trace;
+        }
+        Bytes bytes(hex.size() / 2);
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+        }
+        trace.writes.push_back(std::move(bytes));
+    }
+    return trace;
+}
+
+Bytes Join(const std::vector<Bytes>& parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+std::string Hex(const Bytes& bytes, size_t max) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < bytes.size() && i < max; ++i) {
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0xF];
+    }
+    if (bytes.size() > max) {
+        out += "... (" + std::to_string(bytes.size()) + " bytes)";
+    }
+    return out;
+}
+
+void KqspoolTest::SetUp() {
+    const char* bin = std::getenv("KQ_TEST_BIN");
+    ASSERT_TRUE(bin && *bin) << "KQ_TEST_BIN is not set: run the tests through ctest";
+    program_ = std::string(bin) + "/kqspool";
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kqspool-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+    std::filesystem::create_directory(dir_ + "/root");
+}
+
+void KqspoolTest::TearDown() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+RunResult KqspoolTest::Kqspool(const std::vector<std::string>& args) {
+    RunResult result;
+    const std::string& program = program_;
+    const std::string outPath = Path("stdout.txt");
+    const std::string errPath = Path("stderr.txt");
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) {
+        cargv.push_back(a.data());
+    }
+    cargv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
+            _exit(127);
+        }
+        setenv("KQT50_ROOT", (dir_ + "/root").c_str(), 1);
+        execv(program.c_str(), cargv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+        ADD_FAILURE() << "cannot run " << program;
+        return result;
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Bytes out = ReadFile(outPath);
+    const Bytes err = ReadFile(errPath);
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    return result;
+}
+
+} // namespace e2e

@@ -1,0 +1,75 @@
+// escpos: an ESC/POS stream decoder of its own, independent of the print processor.
+//
+// It splits a byte stream into text runs and commands by the command lengths of the ESC/POS command set
+// (plus the private ESC P directives that jobs for the KQT-50 carry), says where a command is cut short or
+// unknown, and reads the GS v 0 raster images of a stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace escpos {
+
+using Bytes = std::vector<uint8_t>;
+using View = std::span<const uint8_t>;
+
+enum class Kind {
+    Text,      // bytes up to the next prefix byte (DLE, ESC, FS, GS) or the end
+    Command,   // one whole command
+    Truncated, // the stream ends inside a command; the item runs to the end of the stream
+    Unknown,   // a prefix and a second byte that start no known command; the item is those two bytes
+    Malformed, // a known command with a selector byte it does not define; the item ends at that byte
+};
+
+struct Item {
+    Kind kind = Kind::Text;
+    size_t offset = 0;
+    size_t size = 0;
+    // "ESC J", "GS v 0", "GS k", "ESC P e", "DLE EOT", ...; empty for text.
+    std::string name;
+
+    size_t end() const { return offset + size; }
+};
+
+// The item that starts at `at` (at < stream.size()).
+Item Next(View stream, size_t at);
+// The whole stream, item after item.
+std::vector<Item> Decode(View stream);
+// True when every item is text or a whole command.
+bool AllWhole(const std::vector<Item>& items);
+// "ESC J 1b4a18" style text for messages; long items are cut with "...".
+std::string Describe(View stream, const Item& item);
+
+// A raster image: `width` bytes per row (8 dots each, leftmost dot in the high bit), `rows` rows.
+struct Bitmap {
+    int width = 0;
+    int rows = 0;
+    Bytes data; // width * rows bytes, row after row from the top
+
+    bool operator==(const Bitmap&) const = default;
+    // Rows of zeros.
+    static Bitmap Blank(int width, int rows);
+};
+
+// The image of a GS v 0 item; none for any other item.
+std::optional<Bitmap> ReadRaster(View stream, const Item& item);
+// Every GS v 0 image of the stream, in order.
+std::vector<Bitmap> RasterImages(View stream);
+// How many whole GS v 0 images the stream holds.
+size_t CountRasterImages(View stream);
+// Images one below the other: as wide as the widest, narrower ones padded with zeros on the right.
+Bitmap Stack(const std::vector<Bitmap>& images);
+// The raster images of a stream as one bitmap of rows.
+inline Bitmap Render(View stream) {
+    return Stack(RasterImages(stream));
+}
+// The GS v 0 command (mode 0) that prints `image`.
+Bytes EncodeRaster(const Bitmap& image);
+// A picture of rows for messages: '#' for a set dot, '.' for a clear one, at most `maxRows` rows.
+std::string ToText(const Bitmap& image, int maxRows = 64);
+
+} // namespace escpos
