@@ -168,6 +168,32 @@ BOOL Barcode(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
     return WriteExact(job.PrinterHandle.get(), cmd.bytes, cmd.length);
 }
 
+// Reads an image's data into a block of its own. The block grows as the data arrives, so a damaged header
+// that claims a huge image costs little memory before the job runs out.
+bool ReadImageData(HANDLE reader, size_t bytes, MallocPtr<BYTE>* data) {
+    constexpr size_t kFirstBlock = size_t{64} << 10;
+    size_t capacity = bytes < kFirstBlock ? bytes : kFirstBlock;
+    data->reset(static_cast<BYTE*>(std::malloc(capacity)));
+    size_t have = 0;
+    while (*data) {
+        if (!ReadJobData(reader, data->get() + have, capacity - have)) {
+            return false;
+        }
+        have = capacity;
+        if (have == bytes) {
+            return true;
+        }
+        capacity = bytes - capacity > capacity ? capacity * 2 : bytes;
+        if (BYTE* grown = static_cast<BYTE*>(std::realloc(data->get(), capacity))) {
+            data->release();
+            data->reset(grown);
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
 BOOL RasterImage(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
     const LONG width = cmd.bytes[4] + 256 * cmd.bytes[5];
     const LONG height = cmd.bytes[6] + 256 * cmd.bytes[7];
@@ -180,11 +206,8 @@ BOOL RasterImage(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
         return FALSE;
     }
     MallocPtr<BYTE> data;
-    if (bytes > 0) {
-        data.reset(static_cast<BYTE*>(std::malloc(static_cast<size_t>(bytes))));
-        if (!data || !ReadJobData(reader, data.get(), bytes)) {
-            return FALSE;
-        }
+    if (bytes > 0 && !ReadImageData(reader, static_cast<size_t>(bytes), &data)) {
+        return FALSE;
     }
     band->Width = width;
     band->Rows = height;
