@@ -2,6 +2,8 @@
 // job to "KQT-50 Receipt" on Windows, with the kit's print processor and language monitor in the path.
 #include "setup.h"
 
+#include "escpos.h"
+
 #include <windows.h>
 #include <winspool.h>
 
@@ -168,6 +170,7 @@ struct Totals {
     uint64_t bytesIn = 0;
     uint64_t writes = 0;
     uint64_t bytesOut = 0;
+    uint64_t bandsIn = 0;
     uint64_t imagesOut = 0;
 };
 
@@ -182,6 +185,7 @@ bool IsPageImage(const BYTE* b, DWORD n) {
 }
 
 bool PrintJob(const std::string& file, const Options& opt, Totals* totals) {
+    totals->jobs++;
     std::vector<BYTE> data;
     if (!ReadJob(file, &data)) {
         std::fprintf(stderr, "kqspool: %s: cannot read the job\n", file.c_str());
@@ -202,7 +206,8 @@ bool PrintJob(const std::string& file, const Options& opt, Totals* totals) {
     std::u16string docName(base.begin(), base.end());
     std::u16string datatype = u"RAW";
     DOC_INFO_1W doc{docName.data(), nullptr, datatype.data()};
-    bool ok = StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&doc)) != 0;
+    const DWORD jobId = StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&doc));
+    bool ok = jobId != 0;
     for (size_t at = 0; ok && at < data.size();) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - at, 1u << 20));
         DWORD written = 0;
@@ -212,9 +217,9 @@ bool PrintJob(const std::string& file, const Options& opt, Totals* totals) {
     ok = EndDocPrinter(h) && ok;
     ClosePrinter(h);
     const std::optional<control::JobOutcome> outcome = control::LastJobOutcome();
-    totals->jobs++;
     totals->bytesIn += data.size();
-    if (!ok || !outcome) {
+    totals->bandsIn += escpos::CountRasterImages(data);
+    if (!ok || !outcome || outcome->jobId != jobId) {
         std::fprintf(stderr, "kqspool: %s: the spooler did not take the job, error %u\n", file.c_str(),
                      GetLastError());
         return false;
@@ -288,12 +293,13 @@ int Print(const Options& opt) {
     }
     std::fprintf(stderr,
                  "kqspool: %zu of %zu job(s) printed: %llu bytes in, %llu writes, %llu bytes to %s %s%s; "
-                 "%llu page image(s) out; machine %s\n",
+                 "%llu band(s) in, %llu page image(s) out; machine %s\n",
                  totals.jobs - totals.failed, opt.jobs.size(), static_cast<unsigned long long>(totals.bytesIn),
                  static_cast<unsigned long long>(totals.writes), static_cast<unsigned long long>(totals.bytesOut),
                  kPortName, target == "-" ? "(standard output)" : target.c_str(),
                  viaMonitor ? " through KQMON (capture c:\\kqt50mon.dat)" : "",
-                 static_cast<unsigned long long>(totals.imagesOut), root.c_str());
+                 static_cast<unsigned long long>(totals.bandsIn), static_cast<unsigned long long>(totals.imagesOut),
+                 root.c_str());
     return totals.failed == 0 && totals.jobs == opt.jobs.size() ? 0 : 1;
 }
 
