@@ -191,7 +191,11 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
         return nullptr;
     }
     job->PrinterHandle.reset(printer);
-    const HDC dc = CreateDCW(TEXT(""), printerName, TEXT(""), openData->pDevMode);
+    // The spooler may open a processor under its port's name ("COM1:, Port"), which names no device:
+    // the device context is made for the printer that the job was printed to.
+    const LPWSTR device =
+        openData->pPrinterName && openData->pPrinterName[0] ? openData->pPrinterName : printerName;
+    const HDC dc = CreateDCW(TEXT(""), device, TEXT(""), openData->pDevMode);
     if (!dc) {
         LastErrorKeeper keep;
         job.reset();

@@ -8,9 +8,8 @@
 // Wine's spooler runs the print processor inside this process, at EndDocPrinter.
 //
 // Wine opens the print processor with "<port>, Port" as the printer name ("FILE:, Port" for a port
-// that is a file path) and the real name only in the open data. The processor opens that name (a
-// handle on the port) and asks GDI for a DC on it, which Wine can only make for a printer of that
-// name. So a second printer named "FILE:, Port", on the same driver, stands for the port's device.
+// that is a file path) and the printer's own name only in the open data; the processor must make its
+// device context for the latter, as only a printer has one.
 #include <windows.h>
 #include <winspool.h>
 
@@ -22,8 +21,6 @@
 namespace {
 
 const wchar_t kPrinterName[] = L"KQT-50 Receipt";
-// The printer name that Wine hands to the print processor for a port that is a file path.
-const wchar_t kPortDevice[] = L"FILE:, Port";
 const wchar_t kDriverName[] = L"KQT-50 Wine Test";
 const wchar_t kEnvironment[] = L"Windows x64";
 const wchar_t kProcessorName[] = L"KQPRINT";
@@ -140,10 +137,7 @@ int InstallPrinters(const std::wstring& port) {
         GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
         return Fail("AddPrinterDriverW");
     }
-    if (int status = AddTestPrinter(kPrinterName, port)) {
-        return status;
-    }
-    return AddTestPrinter(kPortDevice, L"FILE:");
+    return AddTestPrinter(kPrinterName, port);
 }
 
 int PrintJob(const std::vector<BYTE>& data, const std::wstring& docName) {
@@ -190,21 +184,11 @@ bool VerticalDpi(const wchar_t* device, int* dpi) {
     return true;
 }
 
-// What the print processor learns from CreateDCW: the printer's resolution, which must also be what
-// the name it is opened with gives.
+// What the print processor learns from CreateDCW: the printer's resolution.
 int ReportVerticalDpi() {
     int dpi = 0;
     if (!VerticalDpi(kPrinterName, &dpi)) {
         return Fail("CreateDCW on the printer");
-    }
-    int portDpi = 0;
-    if (!VerticalDpi(kPortDevice, &portDpi)) {
-        return Fail("CreateDCW on the port's printer name");
-    }
-    if (portDpi != dpi) {
-        std::fprintf(stderr, "wine_spool_test: LOGPIXELSY %d for the printer but %d for its port's name\n", dpi,
-                     portDpi);
-        return 1;
     }
     std::printf("LOGPIXELSY %d\n", dpi);
     std::fflush(stdout);

@@ -412,15 +412,17 @@ Bitmap Stack(const std::vector<Bitmap>& images) {
 }
 
 Bytes EncodeRaster(const Bitmap& image) {
-    Bytes out{GS,
-              'v',
-              '0',
-              0,
-              static_cast<uint8_t>(image.width & 0xFF),
-              static_cast<uint8_t>(image.width >> 8 & 0xFF),
-              static_cast<uint8_t>(image.rows & 0xFF),
-              static_cast<uint8_t>(image.rows >> 8 & 0xFF)};
-    out.insert(out.end(), image.data.begin(), image.data.end());
+    const uint8_t header[] = {GS,
+                              'v',
+                              '0',
+                              0,
+                              static_cast<uint8_t>(image.width & 0xFF),
+                              static_cast<uint8_t>(image.width >> 8 & 0xFF),
+                              static_cast<uint8_t>(image.rows & 0xFF),
+                              static_cast<uint8_t>(image.rows >> 8 & 0xFF)};
+    Bytes out(sizeof(header) + image.data.size());
+    std::copy(std::begin(header), std::end(header), out.begin());
+    std::copy(image.data.begin(), image.data.end(), out.begin() + sizeof(header));
     return out;
 }
 

@@ -16,6 +16,7 @@ const char* const kStandInPortKey = "HKLM\\SOFTWARE\\KQT50 Stand-in\\Ports";
 namespace {
 
 constexpr char kJobSuffix[] = ", Job ";
+constexpr char kPortSuffix[] = ", Port";
 
 struct SpoolerState {
     std::mutex mutex;
@@ -152,6 +153,25 @@ BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW*
         obj->kind = PrinterObj::Kind::JobReader;
         obj->printer = job->printer;
         obj->jobBytes = job->bytes;
+    } else if (name.size() > sizeof(kPortSuffix) - 1 &&
+               EqualsNoCase(name.substr(name.size() - (sizeof(kPortSuffix) - 1)), kPortSuffix)) {
+        // "<port>, Port": the name under which the spooler opens a print processor for a printer's port
+        const std::string port = name.substr(0, name.size() - (sizeof(kPortSuffix) - 1));
+        SpoolerState& s = Spooler();
+        std::lock_guard lock(s.mutex);
+        for (const auto& [printerKey, outcome] : s.despooling) {
+            const std::optional<PrinterRecord> rec = LoadPrinter(printerKey);
+            if (rec && EqualsNoCase(rec->port, port)) {
+                obj->printer = rec->name;
+                obj->portBound = true;
+                obj->outcome = outcome;
+                break;
+            }
+        }
+        if (!obj->portBound) {
+            SetLastError(ERROR_INVALID_PRINTER_NAME);
+            return FALSE;
+        }
     } else {
         const std::optional<PrinterRecord> rec = LoadPrinter(name);
         if (!rec) {
@@ -440,7 +460,9 @@ void RunJob(const std::shared_ptr<Job>& job) {
         std::u16string parameters = job->parameters;
         std::u16string document = job->document;
         std::u16string output = job->outputFile;
-        std::u16string printerForOpen = printer;
+        // As Windows does, the processor is opened under the port's name; the printer's own name is in the
+        // open data.
+        std::u16string printerForOpen = AnsiToUtf16(rec->port + kPortSuffix);
         DEVMODEW devmode = job->devmode.value_or(DEVMODEW{});
         PRINTPROCESSOROPENDATA od{};
         od.pDevMode = job->devmode ? &devmode : nullptr;
@@ -889,6 +911,7 @@ DespoolScope::~DespoolScope() {
     auto it = s.despooling.find(printer_);
     if (it != s.despooling.end()) {
         s.last = *it->second;
+        s.jobs.erase(it->second->jobId); // printed, as the spooler deletes a job it has run
         s.despooling.erase(it);
     }
 }

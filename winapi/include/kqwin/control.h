@@ -110,6 +110,7 @@ KQWIN_API std::u16string JobReadName(const std::string& printer, DWORD jobId);
 
 // While a scope lives, handles opened on the printer by name write to its port, as the handles of a print
 // processor do while the spooler runs it. Lets tests call the print processor's entry points directly.
+// When the scope ends the job is deleted, as the spooler deletes a job it has run.
 class KQWIN_API DespoolScope {
   public:
     DespoolScope(const std::string& printer, DWORD jobId);
