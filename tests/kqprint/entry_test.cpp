@@ -219,6 +219,45 @@ TEST_F(EntryTest, VerticalDpiFromThePrinterOrTheJobsDeviceMode) {
     }
 }
 
+// Spoolers open a processor under its port's name and name the printer in the open data: the device
+// context, and so the resolution, must come from the printer.
+TEST_F(EntryTest, OpenedUnderThePortsNameTheResolutionComesFromTheNamedPrinter) {
+    ASSERT_TRUE(control::SetPrinterResolution(kPrinter, 180));
+    Spool(B("x\x1b@"));
+    struct Case {
+        const char16_t* openName;
+        const char16_t* dataPrinter; // the open data's printer name; none: not given
+        bool opens;
+    };
+    const Case cases[] = {
+        {u"FILE:, Port", u"Test Printer", true},
+        {u"Test Printer", nullptr, true},   // no name in the open data: the one opened is the printer
+        {u"Test Printer", u"", true},
+        {u"FILE:, Port", nullptr, false},   // a port's name alone gives no device context
+    };
+    for (const Case& c : cases) {
+        std::u16string openName = c.openName;
+        std::u16string dataPrinter = c.dataPrinter ? c.dataPrinter : u"";
+        std::u16string datatype = u"RAW";
+        PRINTPROCESSOROPENDATA od{};
+        od.pDatatype = datatype.data();
+        od.JobId = jobId_;
+        od.pPrinterName = c.dataPrinter ? dataPrinter.data() : nullptr;
+        HANDLE h = OpenPrintProcessor(openName.data(), &od);
+        ProcessorJob* job = kqprint::ValidateJob(h);
+        ASSERT_EQ(job != nullptr, c.opens);
+        if (!job) {
+            EXPECT_EQ(control::OpenPrinterHandles(), 0u);
+            continue;
+        }
+        EXPECT_EQ(job->VerticalDpi, 180);
+        control::ClearWrites();
+        EXPECT_TRUE(Print(h));
+        EXPECT_EQ(Output(), B("x\x1b@")) << "the port's handle prints";
+        EXPECT_TRUE(ClosePrintProcessor(h));
+    }
+}
+
 TEST_F(EntryTest, CloseReleasesTheRecordAndEverythingItOwns) {
     // A page image left unfinished keeps a band in the list after printing.
     Spool(B({0x1D, 0x76, 0x30, 0x00, 0x01, 0x00, 0x02, 0x00, 0xAA, 0xBB}));
