@@ -1,0 +1,177 @@
+// The stand-in spooler: registrations through the management calls, spooled jobs replayed to their
+// readers, and the two-call size protocol of its queries.
+#include "machine.h"
+
+#include <cstring>
+
+namespace kqtest {
+namespace {
+
+class SpoolerTest : public MachineTest {
+  protected:
+    // Registers a driver and a print processor the way the installer does (the processor's file only
+    // has to exist for the registration).
+    void RegisterDriverAndProcessor() {
+        char dir[MAX_PATH];
+        DWORD needed = 0;
+        char env[] = "Windows 4.0";
+        ASSERT_TRUE(GetPrintProcessorDirectoryA(nullptr, env, 1, reinterpret_cast<LPBYTE>(dir), sizeof(dir), &needed));
+        EXPECT_EQ(needed, std::strlen(dir) + 1);
+        HANDLE f = CreateFileA((std::string(dir) + "\\PP.DLL").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                               nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        CloseHandle(f);
+        char file[] = "PP.DLL";
+        char name[] = "PP";
+        ASSERT_TRUE(AddPrintProcessorA(nullptr, env, file, name));
+        char driver[] = "Driver";
+        char path[] = "drv";
+        char raw[] = "RAW";
+        DRIVER_INFO_3A di{0x570, driver, env, path, path, path, nullptr, nullptr, nullptr, raw};
+        ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&di)));
+    }
+
+    HANDLE AddPrinter(const char* name, const char* port, DWORD* error = nullptr) {
+        std::string n = name;
+        std::string p = port;
+        char driver[] = "Driver";
+        char pp[] = "PP";
+        char raw[] = "RAW";
+        PRINTER_INFO_2A info{};
+        info.pPrinterName = n.data();
+        info.pPortName = p.data();
+        info.pDriverName = driver;
+        info.pPrintProcessor = pp;
+        info.pDatatype = raw;
+        info.Attributes = 0x800;
+        HANDLE h = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+        if (error) {
+            *error = h ? 0 : GetLastError();
+        }
+        return h;
+    }
+};
+
+TEST_F(SpoolerTest, PrinterRecordsNeedTheirPortDriverAndProcessor) {
+    DWORD error = 0;
+    EXPECT_EQ(AddPrinter("P", "COM1:", &error), nullptr);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+    RegisterDriverAndProcessor();
+    EXPECT_EQ(AddPrinter("P", "COM9:", &error), nullptr);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_UNKNOWN_PORT));
+    HANDLE h = AddPrinter("P", "COM1:", &error);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(AddPrinter("P", "COM2:", &error), nullptr);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_PRINTER_ALREADY_EXISTS));
+
+    // the two-call protocol: the size first, then the record with its strings inside the buffer
+    DWORD needed = 0;
+    EXPECT_FALSE(GetPrinterA(h, 2, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    std::vector<BYTE> buffer(needed);
+    EXPECT_FALSE(GetPrinterA(h, 2, buffer.data(), needed - 1, &needed));
+    ASSERT_TRUE(GetPrinterA(h, 2, buffer.data(), needed, &needed));
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data());
+    EXPECT_STREQ(info->pPrinterName, "P");
+    EXPECT_STREQ(info->pPortName, "COM1:");
+    EXPECT_STREQ(info->pPrintProcessor, "PP");
+    EXPECT_EQ(info->Attributes, 0x800u);
+    const auto* end = buffer.data() + buffer.size();
+    EXPECT_TRUE(reinterpret_cast<BYTE*>(info->pPortName) > buffer.data() &&
+                reinterpret_cast<BYTE*>(info->pPortName) < end);
+
+    // what SetPrinterA writes back is what the next query reads
+    info->Attributes |= 0x1000;
+    ASSERT_TRUE(SetPrinterA(h, 2, buffer.data(), 0));
+    std::vector<BYTE> wide(4096);
+    ASSERT_TRUE(GetPrinterW(h, 2, wide.data(), static_cast<DWORD>(wide.size()), &needed));
+    const auto* w = reinterpret_cast<PRINTER_INFO_2W*>(wide.data());
+    EXPECT_EQ(w->Attributes, 0x1800u);
+    EXPECT_EQ(std::u16string(w->pPrinterName), u"P");
+    EXPECT_TRUE(ClosePrinter(h));
+    EXPECT_FALSE(ClosePrinter(h));
+    EXPECT_EQ(control::OpenPrinterHandles(), 0u);
+}
+
+TEST_F(SpoolerTest, EnumerationsAnswerSizeFirst) {
+    RegisterDriverAndProcessor();
+    ClosePrinter(AddPrinter("First", "COM1:"));
+    ClosePrinter(AddPrinter("Second", "LPT1:"));
+    DWORD needed = 0;
+    DWORD count = 0;
+    EXPECT_FALSE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &needed, &count));
+    std::vector<BYTE> buffer(needed);
+    ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, buffer.data(), needed, &needed, &count));
+    ASSERT_EQ(count, 2u);
+    auto* printers = reinterpret_cast<PRINTER_INFO_4A*>(buffer.data());
+    EXPECT_STREQ(printers[0].pPrinterName, "First");
+    EXPECT_STREQ(printers[1].pPrinterName, "Second");
+
+    EXPECT_FALSE(EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count));
+    buffer.assign(needed, 0);
+    ASSERT_TRUE(EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count));
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < count; ++i) {
+        names.push_back(reinterpret_cast<PORT_INFO_1A*>(buffer.data())[i].pName);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"COM1:", "COM2:", "COM3:", "COM4:", "LPT1:", "LPT2:", "LPT3:",
+                                               "FILE:"}));
+}
+
+TEST_F(SpoolerTest, EveryOpeningOfAJobReadsItFromItsFirstByte) {
+    control::PrinterSetup setup;
+    setup.name = "Held";
+    ASSERT_TRUE(control::AddTestPrinter(setup));
+    const Bytes job = B("0123456789");
+    const DWORD id = control::SpoolJob("Held", job);
+    std::u16string name = control::JobReadName("Held", id);
+    for (int opening = 0; opening < 2; ++opening) {
+        HANDLE reader = nullptr;
+        ASSERT_TRUE(OpenPrinterW(name.data(), &reader, nullptr));
+        BYTE buf[4];
+        DWORD got = 0;
+        Bytes read;
+        while (ReadPrinter(reader, buf, sizeof(buf), &got) && got > 0) {
+            read.insert(read.end(), buf, buf + got);
+        }
+        EXPECT_EQ(read, job);
+        EXPECT_TRUE(ReadPrinter(reader, buf, 1, &got)) << "the end of a job reads as nothing";
+        EXPECT_EQ(got, 0u);
+        ClosePrinter(reader);
+    }
+    for (const char16_t* bad : {u"Held, Job 999", u"Held, Job x", u"Other, Job 1", u"Held, Job "}) {
+        std::u16string n = bad;
+        HANDLE h = nullptr;
+        EXPECT_FALSE(OpenPrinterW(n.data(), &h, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
+    }
+}
+
+TEST_F(SpoolerTest, ApplicationDocumentsNeedAStartAndAPrintProcessor) {
+    control::PrinterSetup setup;
+    setup.name = "Plain";
+    ASSERT_TRUE(control::AddTestPrinter(setup));
+    std::u16string name = u"Plain";
+    HANDLE h = nullptr;
+    ASSERT_TRUE(OpenPrinterW(name.data(), &h, nullptr));
+    BYTE b = 'x';
+    DWORD written = 0;
+    EXPECT_FALSE(WritePrinter(h, &b, 1, &written));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SPL_NO_STARTDOC));
+    EXPECT_FALSE(EndDocPrinter(h));
+    std::u16string doc = u"d";
+    DOC_INFO_1W info{doc.data(), nullptr, nullptr};
+    EXPECT_EQ(StartDocPrinterW(h, 2, reinterpret_cast<LPBYTE>(&info)), 0u);
+    const DWORD id = StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info));
+    EXPECT_NE(id, 0u);
+    EXPECT_TRUE(WritePrinter(h, &b, 1, &written));
+    EXPECT_TRUE(EndDocPrinter(h)); // held: no print processor to run it
+    std::u16string readName = control::JobReadName("Plain", id);
+    HANDLE reader = nullptr;
+    EXPECT_TRUE(OpenPrinterW(readName.data(), &reader, nullptr));
+    ClosePrinter(reader);
+    ClosePrinter(h);
+}
+
+} // namespace
+} // namespace kqtest
