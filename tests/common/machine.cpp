@@ -74,4 +74,14 @@ Bytes Output() {
     return out;
 }
 
+HexList HexOf(const std::vector<Bytes>& chunks) {
+    HexList out;
+    for (const Bytes& c : chunks) {
+        out.push_back(Hex(c));
+    }
+    return out;
+}
+
+HexList HexWrites() { return HexOf(WriteChunks()); }
+
 } // namespace kqtest

@@ -42,5 +42,9 @@ class MachineTest : public ::testing::Test {
 std::vector<Bytes> WriteChunks();
 // All of them, joined.
 Bytes Output();
+// The same writes, and any list of chunks, as hex strings: failure messages show which write differs.
+using HexList = std::vector<std::string>;
+HexList HexWrites();
+HexList HexOf(const std::vector<Bytes>& chunks);
 
 } // namespace kqtest

@@ -13,24 +13,6 @@ namespace {
 
 constexpr int ESC = 0x1B;
 
-using HexList = std::vector<std::string>;
-
-HexList HexWrites() {
-    HexList out;
-    for (const Bytes& w : WriteChunks()) {
-        out.push_back(Hex(w));
-    }
-    return out;
-}
-
-HexList HexOf(const std::vector<Bytes>& chunks) {
-    HexList out;
-    for (const Bytes& c : chunks) {
-        out.push_back(Hex(c));
-    }
-    return out;
-}
-
 // `n` parameter bytes that the pump would take for command prefixes if the handler left them behind.
 Bytes Params(int n) {
     static const BYTE kBytes[] = {0x1B, 0x1D, 0x1C, 0x10, 0x00, 0x0A, 0x1B, 0x40};
