@@ -192,21 +192,21 @@ BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const Com
     if (!ReadExact(reader, cmd.bytes + 1, 1)) {
         return FALSE;
     }
-    const CommandSpec* spec = nullptr;
-    for (size_t i = 0; i < count && !spec; ++i) {
+    const CommandSpec* command = nullptr;
+    for (size_t i = 0; i < count && !command; ++i) {
         if (table[i].code == cmd.bytes[1]) {
-            spec = &table[i];
+            command = &table[i];
         }
     }
-    if (!spec) {
+    if (!command) {
         return FALSE; // not a command of this printer: nothing is sent
     }
-    if (spec->parameters > 0 && !ReadExact(reader, cmd.bytes + 2, spec->parameters)) {
+    if (command->parameters > 0 && !ReadExact(reader, cmd.bytes + 2, command->parameters)) {
         return FALSE;
     }
-    cmd.length = 2u + spec->parameters;
-    if (spec->special) {
-        return spec->special(job, reader, cmd);
+    cmd.length = 2u + command->parameters;
+    if (command->special) {
+        return command->special(job, reader, cmd);
     }
     return WriteExact(job.PrinterHandle.get(), cmd.bytes, cmd.length);
 }

@@ -28,7 +28,7 @@ enum class Shape : uint8_t {
     Status,    // DLE DC4 fn: fn 1, 2 take 2 bytes, fn 7 takes 1, fn 8 takes 7
 };
 
-struct Spec {
+struct CommandDef {
     uint8_t prefix;
     uint8_t code;
     uint8_t params;
@@ -37,7 +37,7 @@ struct Spec {
 };
 
 // clang-format off
-constexpr Spec kCommands[] = {
+constexpr CommandDef kCommands[] = {
     {DLE, 0x04, 1, Shape::Fixed, "DLE EOT"},
     {DLE, 0x05, 1, Shape::Fixed, "DLE ENQ"},
     {DLE, 0x14, 0, Shape::Status, "DLE DC4"},
@@ -123,8 +123,8 @@ constexpr Spec kCommands[] = {
 };
 // clang-format on
 
-const Spec* Find(uint8_t prefix, uint8_t code) {
-    for (const Spec& s : kCommands) {
+const CommandDef* Find(uint8_t prefix, uint8_t code) {
+    for (const CommandDef& s : kCommands) {
         if (s.prefix == prefix && s.code == code) {
             return &s;
         }
@@ -176,10 +176,10 @@ class Cursor {
 };
 
 // Length of the command at `at`, or 0 when its selector byte is not defined (the name then says which).
-uint64_t Measure(const Spec& spec, Cursor& c, std::string& name) {
-    switch (spec.shape) {
+uint64_t Measure(const CommandDef& command, Cursor& c, std::string& name) {
+    switch (command.shape) {
     case Shape::Fixed:
-        return 2 + spec.params;
+        return 2 + command.params;
     case Shape::ToNul: {
         const auto nul = c.FindNul(2);
         return nul ? *nul + 1 : 2;
@@ -302,15 +302,15 @@ Item Next(View stream, size_t at) {
         item.size = left;
         return item;
     }
-    const Spec* spec = Find(stream[at], stream[at + 1]);
-    if (!spec) {
+    const CommandDef* command = Find(stream[at], stream[at + 1]);
+    if (!command) {
         item.kind = Kind::Unknown;
         item.size = 2;
         return item;
     }
-    item.name = spec->name;
+    item.name = command->name;
     Cursor cursor(stream, at);
-    const uint64_t size = Measure(*spec, cursor, item.name);
+    const uint64_t size = Measure(*command, cursor, item.name);
     if (cursor.Short(size == 0 ? 3 : size)) {
         item.kind = Kind::Truncated;
         item.size = left;
