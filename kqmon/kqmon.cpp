@@ -1,6 +1,7 @@
 // The language monitor's entry points and port operations.
 #include "kqmon.h"
 
+#include "last_error.h"
 #include "readable_memory.h"
 
 #include <cstdarg>
@@ -8,18 +9,6 @@
 
 namespace kqmon {
 namespace {
-
-// Keeps the last error across calls (traces, clean-up) that may change it.
-class LastErrorKeeper {
-  public:
-    LastErrorKeeper() : error_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(error_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-  private:
-    DWORD error_;
-};
 
 LPCSTR TextOrEmpty(LPCSTR s) { return s ? s : ""; }
 
@@ -44,7 +33,7 @@ bool HasCapture(const PortContext& ctx) { return ctx.capture && ctx.capture != I
 
 // Ends what a document left open: its printer handle and its capture file.
 void CloseDocument(PortContext& ctx) {
-    LastErrorKeeper keep;
+    kqkit::LastErrorKeeper keep;
     if (ctx.printer) {
         ClosePrinter(ctx.printer);
         ctx.printer = nullptr;
@@ -64,7 +53,7 @@ void FreePort(PortContext* ctx) {
 
 int DebugTrace(int level, LPCSTR format, ...) {
     (void)level; // every line is written, whatever its level
-    LastErrorKeeper keep;
+    kqkit::LastErrorKeeper keep;
     char text[4096];
     va_list args;
     va_start(args, format);
@@ -128,7 +117,7 @@ BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MonitorTable* l
     }
     DebugTrace(kTraceProgress, "KQMonOpenPortEx() ok?%d\n", result ? 1 : 0);
     if (!result) {
-        LastErrorKeeper keep;
+        kqkit::LastErrorKeeper keep;
         FreePort(ctx);
     }
     return result;
@@ -176,7 +165,7 @@ BOOL WINAPI KQMonWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD writ
         return FALSE;
     }
     if (HasCapture(*ctx) && buffer && count) {
-        LastErrorKeeper keep; // the copy never changes what the port reports
+        kqkit::LastErrorKeeper keep; // the copy never changes what the port reports
         DWORD copied = 0;
         WriteFile(ctx->capture, buffer, count, &copied, nullptr);
     }

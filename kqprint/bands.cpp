@@ -45,16 +45,32 @@ bool WriteImage(HANDLE printer, LONG width, LONG rows, RowCursor& cursor) {
                                        static_cast<BYTE>((rows / 256) % 256)};
     std::memcpy(out, header, kHeaderBytes);
     out += kHeaderBytes;
-    for (LONG r = 0; r < rows; ++r) {
+    // Band by band: rows of a band as wide as the image lie one after the other in the band and in the
+    // image, and go over in one copy; narrower bands row by row, padded with zeros on the right.
+    for (LONG r = 0; r < rows;) {
         cursor.SkipEmpty();
         const RasterBand* band = cursor.band;
+        const LONG n = band ? std::min(rows - r, band->Rows - cursor.row) : rows - r;
         const LONG take = (band && band->Data) ? std::min(band->Width, width) : 0;
-        if (take > 0) {
-            std::memcpy(out, band->Data + size_t(cursor.row) * size_t(band->Width), size_t(take));
+        const size_t pad = size_t(width - take);
+        if (take == 0) {
+            std::memset(out, 0, size_t(n) * size_t(width));
+        } else if (take == width && band->Width == width) {
+            std::memcpy(out, band->Data + size_t(cursor.row) * size_t(band->Width),
+                        size_t(n) * size_t(width));
+        } else {
+            const BYTE* from = band->Data + size_t(cursor.row) * size_t(band->Width);
+            BYTE* to = out;
+            for (LONG i = 0; i < n; ++i, from += band->Width, to += width) {
+                std::memcpy(to, from, size_t(take));
+                if (pad > 0) {
+                    std::memset(to + take, 0, pad);
+                }
+            }
         }
-        std::memset(out + take, 0, size_t(width - take)); // narrower bands are padded on the right
-        out += width;
-        ++cursor.row;
+        out += size_t(n) * size_t(width);
+        cursor.row += n;
+        r += n;
     }
     DWORD written = 0;
     WritePrinter(printer, block.get(), static_cast<DWORD>(bytes), &written); // not looked at

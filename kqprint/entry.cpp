@@ -1,6 +1,7 @@
 // The print processor's entry points and its job record.
 #include "kqprint.h"
 
+#include "last_error.h"
 #include "readable_memory.h"
 
 #include <cstring>
@@ -32,18 +33,6 @@ struct JobDeleter {
     }
 };
 using JobPtr = std::unique_ptr<ProcessorJob, JobDeleter>;
-
-// Keeps the last error across clean-up calls that may change it.
-class LastErrorKeeper {
-  public:
-    LastErrorKeeper() : error_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(error_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-  private:
-    DWORD error_;
-};
 
 void ApplyCopiesRule(ProcessorJob& job) {
     if (job.Copies <= 1) {
@@ -186,7 +175,7 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
     }
     HANDLE printer = nullptr;
     if (!OpenPrinterW(printerName, &printer, nullptr)) {
-        LastErrorKeeper keep;
+        kqkit::LastErrorKeeper keep;
         job.reset();
         return nullptr;
     }
@@ -197,7 +186,7 @@ HANDLE WINAPI OpenPrintProcessor(LPWSTR printerName, PPRINTPROCESSOROPENDATA ope
         openData->pPrinterName && openData->pPrinterName[0] ? openData->pPrinterName : printerName;
     const HDC dc = CreateDCW(TEXT(""), device, TEXT(""), openData->pDevMode);
     if (!dc) {
-        LastErrorKeeper keep;
+        kqkit::LastErrorKeeper keep;
         job.reset();
         return nullptr;
     }

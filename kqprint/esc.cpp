@@ -2,15 +2,14 @@
 // ESC P directives acted on, and ESC i replaced by GS V.
 #include "kqprint.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 namespace kqprint {
 namespace {
 
-constexpr BYTE ESC = 0x1B;
-constexpr BYTE GS = 0x1D;
-constexpr BYTE NUL = 0x00;
 constexpr LONG kFeedUnitsPerInch = 180;
 constexpr BYTE kEndOfPageFeed = 238;
 
@@ -55,6 +54,8 @@ constexpr CommandSpec kEscCommands[] = {
     {0x74, 1, nullptr},               // t  n character code table
     {0x7B, 1, nullptr},               // {  n upside-down printing
 };
+
+static_assert(InCodeOrder(kEscCommands, std::size(kEscCommands)), "ESC commands in order of their codes");
 
 BOOL UserDefinedCharacters(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
     const HANDLE printer = job.PrinterHandle.get();
@@ -192,13 +193,11 @@ BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const Com
     if (!ReadExact(reader, cmd.bytes + 1, 1)) {
         return FALSE;
     }
-    const CommandSpec* command = nullptr;
-    for (size_t i = 0; i < count && !command; ++i) {
-        if (table[i].code == cmd.bytes[1]) {
-            command = &table[i];
-        }
-    }
-    if (!command) {
+    // the tables are in order of their codes
+    const CommandSpec* end = table + count;
+    const CommandSpec* command = std::lower_bound(
+        table, end, cmd.bytes[1], [](const CommandSpec& c, BYTE code) { return c.code < code; });
+    if (command == end || command->code != cmd.bytes[1]) {
         return FALSE; // not a command of this printer: nothing is sent
     }
     if (command->parameters > 0 && !ReadExact(reader, cmd.bytes + 2, command->parameters)) {

@@ -3,16 +3,11 @@
 #include "kqprint.h"
 
 #include <climits>
+#include <iterator>
 
 namespace kqprint {
 namespace {
 
-constexpr BYTE ESC = 0x1B;
-constexpr BYTE FS = 0x1C;
-constexpr BYTE GS = 0x1D;
-constexpr BYTE NUL = 0x00;
-constexpr BYTE CR = 0x0D;
-constexpr BYTE FF = 0x0C;
 constexpr BYTE kMaxBarcodeCount = 255; // the length byte of GS k's second form
 
 BOOL DefineNvImages(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd);
@@ -52,6 +47,9 @@ constexpr CommandSpec kGsCommands[] = {
     {0x76, 6, RasterImage},           // v  0 m xL xH yL yH d1...dk
     {0x77, 1, nullptr},               // w  n barcode module width
 };
+
+static_assert(InCodeOrder(kFsCommands, std::size(kFsCommands)), "FS commands in order of their codes");
+static_assert(InCodeOrder(kGsCommands, std::size(kGsCommands)), "GS commands in order of their codes");
 
 // Bytes of an image definition of x by y: x * y * 8.
 constexpr uint64_t ImageBytes(uint64_t x, uint64_t y) { return x * y * 8; }
@@ -100,6 +98,21 @@ bool Store(CommandBuffer& cmd, BYTE c) {
     return true;
 }
 
+// The next byte of barcode data, with the ESC sequences embedded in the data dropped.
+bool NextBarcodeByte(HANDLE reader, BYTE* c) {
+    for (;;) {
+        if (!ReadExact(reader, c, 1)) {
+            return false;
+        }
+        if (*c != ESC) {
+            return true;
+        }
+        if (!SkipEmbeddedEsc(reader)) {
+            return false;
+        }
+    }
+}
+
 BOOL Barcode(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
     const BYTE m = cmd.bytes[2];
     if (m <= 6) {
@@ -108,14 +121,8 @@ BOOL Barcode(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
         cmd.length = 3;
         for (;;) {
             BYTE c;
-            if (!ReadExact(reader, &c, 1)) {
+            if (!NextBarcodeByte(reader, &c)) {
                 return FALSE;
-            }
-            if (c == ESC) {
-                if (!SkipEmbeddedEsc(reader)) {
-                    return FALSE;
-                }
-                continue;
             }
             if (c == CR || c == FF) {
                 if (!Store(cmd, NUL) || !Store(cmd, c)) {
@@ -139,14 +146,8 @@ BOOL Barcode(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
         unsigned count = 0;
         for (;;) {
             BYTE c;
-            if (!ReadExact(reader, &c, 1)) {
+            if (!NextBarcodeByte(reader, &c)) {
                 return FALSE;
-            }
-            if (c == ESC) {
-                if (!SkipEmbeddedEsc(reader)) {
-                    return FALSE;
-                }
-                continue;
             }
             if (!Store(cmd, c)) {
                 return FALSE;
@@ -209,9 +210,9 @@ BOOL RasterImage(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
     if (bytes > 0 && !ReadImageData(reader, static_cast<size_t>(bytes), &data)) {
         return FALSE;
     }
+    band->Data = data.get();
     band->Width = width;
     band->Rows = height;
-    band->Data = data.get();
     band->Next = nullptr;
     if (!AppendBand(job.Bands, band.get())) {
         return FALSE;

@@ -13,6 +13,16 @@
 
 namespace kqprint {
 
+// ---- the printer language's prefix and control bytes -------------------------------------------------------
+
+constexpr BYTE NUL = 0x00;
+constexpr BYTE FF = 0x0C;
+constexpr BYTE CR = 0x0D;
+constexpr BYTE DLE = 0x10;
+constexpr BYTE ESC = 0x1B;
+constexpr BYTE FS = 0x1C;
+constexpr BYTE GS = 0x1D;
+
 // ---- owned resources -------------------------------------------------------------------------------
 
 struct GlobalFreeDeleter {
@@ -169,7 +179,18 @@ struct CommandSpec {
     SpecialHandler special; // none: the command is written whole as read
 };
 
-// Reads the second byte, looks it up in `table`, reads its parameters and writes or hands it on.
+// Whether a command table is in the order of its codes, as HandleTableCommand's search needs.
+constexpr bool InCodeOrder(const CommandSpec* table, size_t count) {
+    for (size_t i = 1; i < count; ++i) {
+        if (table[i - 1].code >= table[i].code) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads the second byte, looks it up in `table` (in the order of its codes), reads its parameters and
+// writes or hands it on.
 BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const CommandSpec* table, size_t count);
 
 } // namespace kqprint

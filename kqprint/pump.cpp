@@ -7,10 +7,6 @@
 namespace kqprint {
 namespace {
 
-constexpr BYTE DLE = 0x10;
-constexpr BYTE ESC = 0x1B;
-constexpr BYTE FS = 0x1C;
-constexpr BYTE GS = 0x1D;
 
 struct PrefixEntry {
     BYTE prefix;

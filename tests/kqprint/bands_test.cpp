@@ -33,16 +33,6 @@ Bytes Padded(const Bytes& data, int bandWidth, int width) {
     return out;
 }
 
-using HexList = std::vector<std::string>;
-
-HexList HexOf(const std::vector<Bytes>& chunks) {
-    HexList out;
-    for (const Bytes& c : chunks) {
-        out.push_back(Hex(c));
-    }
-    return out;
-}
-
 class BandsTest : public ProcessorTest {
   protected:
     void TearDown() override {
@@ -79,6 +69,16 @@ TEST_F(BandsTest, FeedBetweenImagesBecomesBlankRows) {
     EXPECT_TRUE(Print(Concat({Raster(3, 24, top), B({ESC, 'J', 60}), Raster(3, 24, bottom), kEndOfPage})));
     const Bytes image = Concat({B({GS, 'v', '0', 0, 3, 0, 84, 0}), top, Bytes(3 * 36, 0), bottom});
     EXPECT_EQ(HexOf(WriteChunks()), HexOf({image, kEndOfPageFeed}));
+}
+
+// An image of no width holds rows all the same: they stay rows of the page, blank.
+TEST_F(BandsTest, ImageWithoutWidthKeepsItsRows) {
+    const Bytes data = B({0xAA, 0xBB});
+    EXPECT_TRUE(Print(Concat({Raster(0, 3, {}), Raster(2, 1, data), kEndOfPage})));
+    EXPECT_EQ(HexOf(WriteChunks()),
+              HexOf({Concat({B({GS, 'v', '0', 0, 2, 0, 4, 0}), Bytes(6, 0), data}), kEndOfPageFeed}));
+    EXPECT_TRUE(Print(Concat({Raster(0, 3, {}), kEndOfPage})));
+    EXPECT_EQ(HexOf(WriteChunks()), HexOf({B({GS, 'v', '0', 0, 0, 0, 3, 0}), kEndOfPageFeed}));
 }
 
 TEST_F(BandsTest, FlushOfAnEmptyListWritesNothing) {
