@@ -56,10 +56,10 @@ template <class T> std::shared_ptr<T> GetObject(HANDLE h, ObjType type) {
 // ---- faults, counters and hooks ------------------------------------------------------------------
 
 struct FaultDecision {
-    bool fail = false;
-    bool shorten = false;
     DWORD keep = 0;
     DWORD error = 0;
+    bool fail = false;
+    bool shorten = false;
 };
 // Counts a call of `op`, runs its hook and tells whether a fault was armed for it.
 FaultDecision CheckFault(control::Op op);
@@ -78,7 +78,7 @@ std::string Utf16ToAnsi(std::u16string_view s);
 std::u16string WideOrEmpty(LPCWSTR s);
 std::string AnsiOrEmpty(LPCSTR s);
 std::string LowerAscii(std::string_view s);
-bool EqualsNoCase(std::string_view a, std::string_view b);
+bool EqualsNoCase(std::string_view a, std::string_view b); // ASCII letters only, without copies
 
 // ---- machine, files ------------------------------------------------------------------------------
 
@@ -117,9 +117,11 @@ class Registry {
 
   private:
     struct Key {
-        std::string path; // as created (case kept)
+        std::string path;  // as created (case kept)
+        std::string lower; // the path in lower case: keys are found and ordered by it
         std::vector<Value> values;
     };
+    void Sort();
     Key* Find(const std::string& path);
     void Save();
     std::mutex mutex_;

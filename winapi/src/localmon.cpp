@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <set>
+#include <unordered_map>
 
 namespace kqwin {
 namespace {
@@ -18,9 +18,10 @@ struct LocalPort {
     int fd = -1;
 };
 
+// The open ports; a port handle is the address of its record.
 struct LocalPorts {
     std::mutex mutex;
-    std::set<LocalPort*> live;
+    std::unordered_map<LocalPort*, std::unique_ptr<LocalPort>> live;
 };
 
 LocalPorts& Ports() {
@@ -32,7 +33,7 @@ LocalPort* Lookup(HANDLE h) {
     auto* port = static_cast<LocalPort*>(h);
     LocalPorts& ports = Ports();
     std::lock_guard lock(ports.mutex);
-    if (!ports.live.count(port)) {
+    if (ports.live.find(port) == ports.live.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -42,7 +43,9 @@ LocalPort* Lookup(HANDLE h) {
 HANDLE Register(std::unique_ptr<LocalPort> port) {
     LocalPorts& ports = Ports();
     std::lock_guard lock(ports.mutex);
-    return *ports.live.insert(port.release()).first;
+    LocalPort* key = port.get();
+    ports.live.emplace(key, std::move(port));
+    return key;
 }
 
 int OpenTarget(const std::string& path, bool truncate) {
@@ -191,15 +194,14 @@ BOOL WINAPI LocalClosePort(HANDLE h) {
     if (!port) {
         return FALSE;
     }
+    if (port->fd >= 0) {
+        close(port->fd);
+    }
     {
         LocalPorts& ports = Ports();
         std::lock_guard lock(ports.mutex);
         ports.live.erase(port);
     }
-    if (port->fd >= 0) {
-        close(port->fd);
-    }
-    delete port;
     if (fault.fail) {
         SetLastError(fault.error);
         return FALSE;

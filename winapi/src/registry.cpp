@@ -78,7 +78,8 @@ void Registry::Load(const std::string& file) {
     Key* current = nullptr;
     while (std::getline(in, line)) {
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-            keys_.push_back(Key{Unescape(line.substr(1, line.size() - 2)), {}});
+            const std::string path = Unescape(line.substr(1, line.size() - 2));
+            keys_.push_back(Key{path, LowerAscii(path), {}});
             current = &keys_.back();
             continue;
         }
@@ -93,8 +94,11 @@ void Registry::Load(const std::string& file) {
         v.data = FromHex(line.substr(t2 + 1));
         current->values.push_back(std::move(v));
     }
-    std::sort(keys_.begin(), keys_.end(),
-              [](const Key& a, const Key& b) { return LowerAscii(a.path) < LowerAscii(b.path); });
+    Sort();
+}
+
+void Registry::Sort() {
+    std::sort(keys_.begin(), keys_.end(), [](const Key& a, const Key& b) { return a.lower < b.lower; });
 }
 
 void Registry::Save() {
@@ -117,8 +121,8 @@ void Registry::Save() {
 Registry::Key* Registry::Find(const std::string& path) {
     const std::string lower = LowerAscii(path);
     auto it = std::lower_bound(keys_.begin(), keys_.end(), lower,
-                               [](const Key& k, const std::string& p) { return LowerAscii(k.path) < p; });
-    return (it != keys_.end() && LowerAscii(it->path) == lower) ? &*it : nullptr;
+                               [](const Key& k, const std::string& p) { return k.lower < p; });
+    return (it != keys_.end() && it->lower == lower) ? &*it : nullptr;
 }
 
 bool Registry::KeyExists(const std::string& path) {
@@ -140,10 +144,9 @@ bool Registry::CreateKey(const std::string& path, bool* created) {
         chain.push_back(p);
     }
     for (const std::string& p : chain) {
-        keys_.push_back(Key{p, {}});
+        keys_.push_back(Key{p, LowerAscii(p), {}});
     }
-    std::sort(keys_.begin(), keys_.end(),
-              [](const Key& a, const Key& b) { return LowerAscii(a.path) < LowerAscii(b.path); });
+    Sort();
     if (created) {
         *created = true;
     }
@@ -156,7 +159,7 @@ std::vector<std::string> Registry::SubKeys(const std::string& path) {
     const std::string prefix = LowerAscii(path) + "\\";
     std::vector<std::string> out;
     for (const Key& k : keys_) {
-        const std::string lower = LowerAscii(k.path);
+        const std::string& lower = k.lower;
         if (lower.compare(0, prefix.size(), prefix) == 0 && lower.find('\\', prefix.size()) == std::string::npos) {
             out.push_back(k.path.substr(prefix.size()));
         }
@@ -172,7 +175,7 @@ LONG Registry::DeleteKey(const std::string& path) {
     }
     const std::string prefix = LowerAscii(path) + "\\";
     for (const Key& k : keys_) {
-        if (LowerAscii(k.path).compare(0, prefix.size(), prefix) == 0) {
+        if (k.lower.compare(0, prefix.size(), prefix) == 0) {
             return ERROR_ACCESS_DENIED; // a key with subkeys is not deleted
         }
     }
@@ -187,8 +190,7 @@ void Registry::DeleteTree(const std::string& path) {
     const std::string prefix = lower + "\\";
     keys_.erase(std::remove_if(keys_.begin(), keys_.end(),
                                [&](const Key& k) {
-                                   const std::string l = LowerAscii(k.path);
-                                   return l == lower || l.compare(0, prefix.size(), prefix) == 0;
+                                   return k.lower == lower || k.lower.compare(0, prefix.size(), prefix) == 0;
                                }),
                 keys_.end());
     Save();

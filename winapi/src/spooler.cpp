@@ -17,6 +17,9 @@ namespace {
 
 constexpr char kJobSuffix[] = ", Job ";
 constexpr char kPortSuffix[] = ", Port";
+// A read of kReadAheadAfter bytes or more brings as many bytes, kReadAhead further on, towards the processor.
+constexpr size_t kReadAheadAfter = 256;
+constexpr size_t kReadAhead = 4096;
 
 struct SpoolerState {
     std::mutex mutex;
@@ -28,6 +31,7 @@ struct SpoolerState {
     std::map<std::string, HMODULE> modules;           // loaded once, as the spooler keeps them
     std::map<std::string, PortMonitorTable> monitors; // initialised language monitors by name
     // write recording for tests and traces
+    std::atomic<bool> listening{false}; // recording or observed: without either, a write is not looked at
     std::mutex recordMutex;
     bool record = false;
     std::vector<control::WriteRecord> writes;
@@ -120,6 +124,9 @@ bool ParseJobName(const std::string& name, std::string* printer, DWORD* id) {
 
 void Record(const BYTE* bytes, DWORD offered, DWORD accepted, BOOL result) {
     SpoolerState& s = Spooler();
+    if (!s.listening.load(std::memory_order_acquire)) {
+        return;
+    }
     std::lock_guard lock(s.recordMutex);
     if (s.observer) {
         s.observer(bytes, offered, accepted);
@@ -353,6 +360,7 @@ void ResetSpooler() {
     s.record = false;
     s.writes.clear();
     s.observer = nullptr;
+    s.listening.store(false, std::memory_order_release);
 }
 
 // ---- running a job --------------------------------------------------------------------------------
@@ -746,6 +754,15 @@ BOOL WINAPI ReadPrinter(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read) {
         *static_cast<BYTE*>(buffer) = data[obj->position];
     } else if (n) {
         std::memcpy(buffer, data.data() + obj->position, n);
+        // Read-ahead, as a spooler reading its spool file gets it from the file cache: a processor that
+        // reads a block of the job usually reads on. Each block read asks for as many bytes a little further
+        // on, so that the job streams in ahead of the reads.
+        if (n >= kReadAheadAfter) {
+            const size_t end = std::min(data.size(), obj->position + n + kReadAhead);
+            for (size_t at = (obj->position + kReadAhead) & ~size_t{63}; at < end; at += 64) {
+                __builtin_prefetch(data.data() + at);
+            }
+        }
     }
     obj->position += n;
     *read = static_cast<DWORD>(n);
@@ -795,6 +812,7 @@ void RecordWrites(bool on) {
     SpoolerState& s = Spooler();
     std::lock_guard lock(s.recordMutex);
     s.record = on;
+    s.listening.store(s.record || static_cast<bool>(s.observer), std::memory_order_release);
 }
 
 std::vector<WriteRecord> Writes() {
@@ -813,6 +831,7 @@ void SetWriteObserver(std::function<void(const BYTE*, DWORD, DWORD)> observer) {
     SpoolerState& s = Spooler();
     std::lock_guard lock(s.recordMutex);
     s.observer = std::move(observer);
+    s.listening.store(s.record || static_cast<bool>(s.observer), std::memory_order_release);
 }
 
 bool AddTestPrinter(const PrinterSetup& setup) {

@@ -3,6 +3,8 @@
 
 #include <iconv.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -118,6 +120,9 @@ std::string Convert(const char* to, const char* from, const char* data, size_t s
 } // namespace
 
 std::u16string AnsiToUtf16(std::string_view s) {
+    if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return std::u16string(s.begin(), s.end()); // ASCII is the same in both
+    }
     const std::string bytes = Convert("UTF-16LE", "CP949", s.data(), s.size(), 1);
     std::u16string out(bytes.size() / 2, u'\0');
     for (size_t i = 0; i < out.size(); ++i) {
@@ -128,6 +133,9 @@ std::u16string AnsiToUtf16(std::string_view s) {
 }
 
 std::string Utf16ToAnsi(std::u16string_view s) {
+    if (std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; })) {
+        return std::string(s.begin(), s.end());
+    }
     std::string le(s.size() * 2, '\0');
     for (size_t i = 0; i < s.size(); ++i) {
         le[2 * i] = static_cast<char>(s[i] & 0xFF);
@@ -150,7 +158,12 @@ std::string LowerAscii(std::string_view s) {
     return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return LowerAscii(a) == LowerAscii(b); }
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(x) == lower(y);
+           });
+}
 
 // ---- debugger output --------------------------------------------------------------------------------
 
