@@ -58,6 +58,39 @@ void MachineTest::TearDown() {
     std::filesystem::remove_all(root_, ec);
 }
 
+void InstallKitPrinter(const char* port) {
+    const char* bin = std::getenv("KQ_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    char env[] = "Windows 4.0";
+    char ppDir[MAX_PATH];
+    DWORD needed = 0;
+    ASSERT_TRUE(GetPrintProcessorDirectoryA(nullptr, env, 1, reinterpret_cast<LPBYTE>(ppDir), sizeof(ppDir),
+                                            &needed));
+    ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqprint.so").c_str(),
+                          (std::string(ppDir) + "\\KQPRINT.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqmon.so").c_str(), "C:\\WINDOWS\\SYSTEM32\\KQMON.DLL",
+                          FALSE));
+    char file[] = "KQPRINT.DLL";
+    char name[] = "KQPRINT";
+    ASSERT_TRUE(AddPrintProcessorA(nullptr, env, file, name));
+    char monitor[] = "KQMON";
+    char dll[] = "KQMON.DLL";
+    MONITOR_INFO_2A mi{monitor, env, dll};
+    ASSERT_TRUE(AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&mi)));
+    char driverName[] = "Receipt Driver";
+    char path[] = "kqt50.drv";
+    char raw[] = "RAW";
+    DRIVER_INFO_3A di{0x570, driverName, env, path, path, path, nullptr, nullptr, monitor, raw};
+    ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&di)));
+    control::PrinterSetup setup;
+    setup.name = "Receipt";
+    setup.port = port;
+    setup.driver = driverName;
+    setup.printProcessor = name;
+    setup.attributes = PRINTER_ATTRIBUTE_ENABLE_BIDI;
+    ASSERT_TRUE(control::AddTestPrinter(setup));
+}
+
 std::vector<Bytes> WriteChunks() {
     std::vector<Bytes> out;
     for (const control::WriteRecord& w : control::Writes()) {

@@ -38,6 +38,11 @@ class MachineTest : public ::testing::Test {
     std::string root_;
 };
 
+// Installs the built print processor and language monitor (from KQ_TEST_BIN) on the machine, with a
+// driver that names the monitor and a printer "Receipt" on `port` that uses both, bidirectional mode on.
+// Call under ASSERT_NO_FATAL_FAILURE.
+void InstallKitPrinter(const char* port);
+
 // The bytes of each write that a print processor made, in order.
 std::vector<Bytes> WriteChunks();
 // All of them, joined.

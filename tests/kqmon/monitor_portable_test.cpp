@@ -1,14 +1,10 @@
 // The language monitor as the spooler drives it, with a fake port monitor below it. Runs on Linux against
 // the stand-in and, as a Windows x64 program, under wine64 against the real KQMON.DLL.
 #include "harness.h"
+#include "no_access.h"
 
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#endif
 
 namespace kqmontest {
 namespace {
@@ -241,35 +237,17 @@ TEST_F(MonitorTest, PortClosedInsideADocumentLeavesNothingOpen) {
     table_.pfnClosePort(b);
 }
 
-// Memory that cannot be read: a page reserved without access.
-struct NoAccessPage {
-    NoAccessPage() {
-#ifdef _WIN32
-        p = VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
-#else
-        p = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-#endif
-    }
-    ~NoAccessPage() {
-#ifdef _WIN32
-        VirtualFree(p, 0, MEM_RELEASE);
-#else
-        munmap(p, 4096);
-#endif
-    }
-    void* p;
-};
-
 TEST_F(MonitorTest, BadPortHandlesAreRejected) {
     HANDLE closed = OpenPort();
     ASSERT_TRUE(table_.pfnClosePort(closed));
-    NoAccessPage page;
+    const kqtest::NoAccessPages pages;
+    ASSERT_NE(pages.Boundary(), nullptr);
     static BYTE random[sizeof(void*) * 32];
     for (size_t i = 0; i < sizeof(random); ++i) {
         random[i] = static_cast<BYTE>(i * 37 + 11);
     }
-    const HANDLE bad[] = {closed, static_cast<HANDLE>(random), page.p,
-                          reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10))};
+    const HANDLE bad[] = {nullptr, closed, static_cast<HANDLE>(random), pages.Boundary(),
+                          pages.Boundary() - 4, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10))};
     Bytes data = Text("x");
     for (HANDLE h : bad) {
         DWORD n = 0;
@@ -281,7 +259,8 @@ TEST_F(MonitorTest, BadPortHandlesAreRejected) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         SetLastError(0);
         EXPECT_FALSE(StartDoc(h, 1));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        // a missing port is a missing argument to StartDocPort, like missing document info
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(h ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER));
         SetLastError(0);
         EXPECT_FALSE(table_.pfnEndDocPort(h));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

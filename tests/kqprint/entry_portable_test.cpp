@@ -1,6 +1,7 @@
 // The entry points that need no printer: the datatype list, the capabilities, and the handle check that
 // guards every entry point taking a print-processor handle.
 #include "kqprint.h"
+#include "no_access.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -125,51 +122,6 @@ TEST(CapabilitiesTest, RawOnlyWithOneUpAnyCopiesNormalOrder) {
 
 // ---- handles that are not open records -------------------------------------------------------------
 
-// Two pages: the first can be read and written, the second cannot be touched at all.
-class Pages {
-  public:
-    Pages() {
-#ifdef _WIN32
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        page_ = info.dwPageSize;
-        base_ =
-            static_cast<BYTE*>(VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old = 0;
-        if (base_ && !VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old)) {
-            base_ = nullptr;
-        }
-#else
-        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        void* p = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        base_ = p == MAP_FAILED || mprotect(static_cast<BYTE*>(p) + page_, page_, PROT_NONE) != 0
-                    ? nullptr
-                    : static_cast<BYTE*>(p);
-#endif
-    }
-    ~Pages() {
-#ifdef _WIN32
-        VirtualFree(base_, 0, MEM_RELEASE);
-#else
-        munmap(base_, 2 * page_);
-#endif
-    }
-    Pages(const Pages&) = delete;
-    Pages& operator=(const Pages&) = delete;
-
-    // The first byte that cannot be read.
-    BYTE* Boundary() const {
-        return base_ ? base_ + page_ : nullptr;
-    }
-    size_t PageSize() const {
-        return page_;
-    }
-
-  private:
-    BYTE* base_ = nullptr;
-    size_t page_ = 0;
-};
-
 // A record as OpenPrintProcessor leaves one, without printer, event or strings.
 HANDLE MakeRecord() {
     void* block = kqprint::AllocZeroed(sizeof(ProcessorJob)).release();
@@ -239,7 +191,7 @@ TEST(HandleCheckTest, RefusesWhatIsNotARecord) {
 }
 
 TEST(HandleCheckTest, RefusesMemoryThatCannotBeRead) {
-    Pages pages;
+    const kqtest::NoAccessPages pages;
     BYTE* const boundary = pages.Boundary();
     ASSERT_NE(boundary, nullptr);
     ExpectRefused(boundary);

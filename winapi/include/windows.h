@@ -315,6 +315,7 @@ KQWIN_API int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
 
 #define CCHDEVICENAME 32
 #define CCHFORMNAME 32
+#define DM_COPIES 0x00000100u
 #define DM_YRESOLUTION 0x00002000u
 
 typedef struct _devicemodeW {

@@ -631,7 +631,7 @@ DWORD WINAPI StartDocPrinterW(HANDLE h, DWORD level, LPBYTE docInfo) {
     job->datatype = info.pDatatype && info.pDatatype[0] ? std::u16string(info.pDatatype) : std::u16string(u"RAW");
     job->devmode = obj->devmode;
     DWORD copies = 1;
-    if (obj->devmode && (obj->devmode->dmFields & 0x100u /* DM_COPIES */) && obj->devmode->dmCopies >= 0) {
+    if (obj->devmode && (obj->devmode->dmFields & DM_COPIES) && obj->devmode->dmCopies >= 0) {
         copies = static_cast<DWORD>(obj->devmode->dmCopies);
     }
     job->parameters = Utf8ToUtf16("COPIES=" + std::to_string(copies) + ";");
