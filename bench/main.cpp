@@ -233,8 +233,8 @@ std::vector<std::string> Split(const std::string& s) {
 
 // Prints one job `count` times through the spooler, for a profiler: under callgrind, collect only
 // kqbench::Printer::Despool() to count what the spooler and the processor do.
-int Once(const std::string& spec) {
-    const std::vector<std::string> parts = Split(spec);
+int Once(const std::string& request) {
+    const std::vector<std::string> parts = Split(request);
     if (parts.size() < 3) {
         std::fprintf(stderr, "kqbench: --kq_once=kqprint|bare:SHAPE:BYTES[:COUNT]\n");
         return 2;
@@ -268,19 +268,19 @@ int Once(const std::string& spec) {
     return 2;
 }
 
-int Dump(const std::string& spec) {
-    const size_t a = spec.find(':');
-    const size_t b = spec.find(':', a + 1);
+int Dump(const std::string& request) {
+    const size_t a = request.find(':');
+    const size_t b = request.find(':', a + 1);
     if (a == std::string::npos || b == std::string::npos) {
         std::fprintf(stderr, "kqbench: --kq_dump=SHAPE:BYTES:PATH\n");
         return 2;
     }
-    const std::string name = spec.substr(0, a);
-    const size_t size = std::strtoull(spec.substr(a + 1, b - a - 1).c_str(), nullptr, 10);
+    const std::string name = request.substr(0, a);
+    const size_t size = std::strtoull(request.substr(a + 1, b - a - 1).c_str(), nullptr, 10);
     for (Shape shape : kShapes) {
         if (name == ShapeName(shape)) {
             const Job job = MakeJob(shape, size);
-            std::ofstream out(spec.substr(b + 1), std::ios::binary);
+            std::ofstream out(request.substr(b + 1), std::ios::binary);
             out.write(reinterpret_cast<const char*>(job.bytes.data()),
                       static_cast<std::streamsize>(job.bytes.size()));
             std::printf(

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds the three configurations and runs every test:
 #   Linux (g++): the build kqspool ships in, and a second one under AddressSanitizer, LeakSanitizer and
-#                UBSan whose tests run (unit, stand-in, monitor, end to end through kqspool);
+#                UBSan whose tests run (unit, stand-in, monitor, end to end through kqspool, the fault
+#                sweeps); the race test of the pump under ThreadSanitizer;
+#   Linux (clang): the fuzz targets, their seeds and regressions replayed and a short fuzzing run;
 #   Windows x86: built, and its binaries inspected (format, exports, imports; 32-bit cannot run here);
 #   Windows x64: built, its unit tests run under wine64, and jobs printed through Wine's own spooler
 #                compared with kqspool's output;
@@ -22,6 +24,14 @@ step "Linux build with sanitizers"
 cmake --preset linux-asan >/dev/null
 cmake --build --preset linux-asan -j "$jobs"
 (cd build/linux-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 ctest --output-on-failure -j "$jobs")
+
+step "Linux build with ThreadSanitizer: pause, resume and cancel racing the pump"
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan -j "$jobs"
+(cd build/linux-tsan && ctest --output-on-failure -R '^hardening_race_tests$')
+
+step "Fuzzing with libFuzzer, AddressSanitizer and UBSan (short run)"
+scripts/fuzz.sh --short
 
 step "Windows x86 build"
 cmake --preset mingw-x86 >/dev/null
