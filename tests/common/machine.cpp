@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 namespace kqtest {
 
@@ -56,6 +57,31 @@ void MachineTest::TearDown() {
     control::ClearWrites();
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
+}
+
+ProcessorOpenData::ProcessorOpenData(std::u16string printerName, DWORD jobId, std::u16string parameterText,
+                                     std::u16string datatypeName)
+    : printer(std::move(printerName)), parameters(std::move(parameterText)), datatype(std::move(datatypeName)) {
+    data.pDatatype = datatype.data();
+    data.pParameters = parameters.data();
+    data.pDocumentName = document.data();
+    data.JobId = jobId;
+    data.pPrinterName = printer.data();
+}
+
+std::u16string CopiesParameter(unsigned copies) {
+    std::u16string text = u"COPIES=";
+    for (const char c : std::to_string(copies)) {
+        text += static_cast<char16_t>(c);
+    }
+    return text + u";";
+}
+
+void AddDiscardingPrinter(const char* name) {
+    control::PrinterSetup setup;
+    setup.name = name;
+    ASSERT_TRUE(control::AddTestPrinter(setup));
+    control::SetPortTarget("FILE:", "/dev/null");
 }
 
 void InstallKitPrinter(const char* port) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <winspool.h>
+#include <winsplp.h>
 
 #include "kqwin/control.h"
 
@@ -37,6 +38,26 @@ class MachineTest : public ::testing::Test {
   private:
     std::string root_;
 };
+
+// The open data the spooler hands OpenPrintProcessor, owning its strings: a RAW job `jobId` of `printer`
+// with the given parameters ("COPIES=n;").
+struct ProcessorOpenData {
+    ProcessorOpenData(std::u16string printerName, DWORD jobId, std::u16string parameterText,
+                      std::u16string datatypeName = u"RAW");
+    ProcessorOpenData(const ProcessorOpenData&) = delete;
+    ProcessorOpenData& operator=(const ProcessorOpenData&) = delete;
+
+    std::u16string printer;
+    std::u16string parameters;
+    std::u16string datatype;
+    std::u16string document = u"test document";
+    PRINTPROCESSOROPENDATA data{};
+};
+std::u16string CopiesParameter(unsigned copies);
+
+// Adds a printer `name` on FILE: whose output goes nowhere (the writes are still recorded).
+// Call under ASSERT_NO_FATAL_FAILURE.
+void AddDiscardingPrinter(const char* name);
 
 // Installs the built print processor and language monitor (from KQ_TEST_BIN) on the machine, with a
 // driver that names the monitor and a printer "Receipt" on `port` that uses both, bidirectional mode on.

@@ -47,10 +47,7 @@ class PageImageTest : public kqtest::MachineTest {
   protected:
     void SetUp() override {
         MachineTest::SetUp();
-        control::PrinterSetup setup;
-        setup.name = "Page Printer";
-        ASSERT_TRUE(control::AddTestPrinter(setup));
-        control::SetPortTarget("FILE:", "/dev/null");
+        ASSERT_NO_FATAL_FAILURE(kqtest::AddDiscardingPrinter("Page Printer"));
     }
     void TearDown() override {
         g_refuse = nullptr;
@@ -61,16 +58,9 @@ class PageImageTest : public kqtest::MachineTest {
     BOOL Print(const Bytes& job, unsigned copies, std::function<bool(size_t)> refuse) {
         const DWORD jobId = control::SpoolJob("Page Printer", job);
         control::DespoolScope despool("Page Printer", jobId);
-        std::u16string parameters = u"COPIES=" + std::u16string(1, char16_t(u'0' + copies)) + u";";
-        std::u16string datatype = u"RAW", document = u"page", printer = u"Page Printer";
         std::u16string readName = control::JobReadName("Page Printer", jobId);
-        PRINTPROCESSOROPENDATA od{};
-        od.pDatatype = datatype.data();
-        od.pParameters = parameters.data();
-        od.pDocumentName = document.data();
-        od.JobId = jobId;
-        od.pPrinterName = printer.data();
-        HANDLE h = OpenPrintProcessor(printer.data(), &od);
+        kqtest::ProcessorOpenData od(u"Page Printer", jobId, kqtest::CopiesParameter(copies));
+        HANDLE h = OpenPrintProcessor(od.printer.data(), &od.data);
         EXPECT_NE(h, nullptr);
         if (!h) {
             return FALSE;

@@ -106,10 +106,7 @@ class ProcessorSweep : public kqtest::MachineTest, public ::testing::WithParamIn
   protected:
     void SetUp() override {
         MachineTest::SetUp();
-        control::PrinterSetup setup;
-        setup.name = kPrinter;
-        ASSERT_TRUE(control::AddTestPrinter(setup));
-        control::SetPortTarget("FILE:", "/dev/null");
+        ASSERT_NO_FATAL_FAILURE(kqtest::AddDiscardingPrinter(kPrinter));
         const auto [jobIndex, copies] = GetParam();
         const std::vector<SampleJob> jobs = RealisticJobs();
         ASSERT_LT(jobIndex, jobs.size());
@@ -127,17 +124,8 @@ class ProcessorSweep : public kqtest::MachineTest, public ::testing::WithParamIn
             const DWORD jobId = control::SpoolJob(kPrinter, job);
             EXPECT_NE(jobId, 0u);
             control::DespoolScope despool(kPrinter, jobId);
-            std::u16string parameters = u"COPIES=" + std::u16string(1, char16_t(u'0' + copies)) + u";";
-            std::u16string datatype = u"RAW";
-            std::u16string document = u"sweep document";
-            std::u16string printer = u"Sweep Printer";
+            kqtest::ProcessorOpenData od(u"Sweep Printer", jobId, kqtest::CopiesParameter(copies));
             std::u16string readName = control::JobReadName(kPrinter, jobId);
-            PRINTPROCESSOROPENDATA od{};
-            od.pDatatype = datatype.data();
-            od.pParameters = parameters.data();
-            od.pDocumentName = document.data();
-            od.JobId = jobId;
-            od.pPrinterName = printer.data();
 
             g_reads = &run.reads;
             g_readPass = 0;
@@ -157,7 +145,7 @@ class ProcessorSweep : public kqtest::MachineTest, public ::testing::WithParamIn
             }
             g_opening = true;
             SetLastError(0);
-            HANDLE h = OpenPrintProcessor(printer.data(), &od);
+            HANDLE h = OpenPrintProcessor(od.printer.data(), &od.data);
             run.openError = GetLastError();
             g_opening = false;
             run.opened = h != nullptr;

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -54,27 +55,16 @@ class RaceTest : public kqtest::MachineTest {
   protected:
     void SetUp() override {
         MachineTest::SetUp();
-        control::PrinterSetup setup;
-        setup.name = kPrinter;
-        ASSERT_TRUE(control::AddTestPrinter(setup));
-        control::SetPortTarget("FILE:", "/dev/null");
+        ASSERT_NO_FATAL_FAILURE(kqtest::AddDiscardingPrinter(kPrinter));
         std::ifstream in(std::string(KQ_SOURCE_DIR) + "/samples/receipt.prn", std::ios::binary);
         job_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         ASSERT_FALSE(job_.empty());
     }
 
     HANDLE Open(DWORD jobId) {
-        parameters_ = u"COPIES=" + std::u16string(1, char16_t(u'0' + kCopies)) + u";";
-        datatype_ = u"RAW";
-        document_ = u"race";
-        printer_ = u"Race Printer";
-        PRINTPROCESSOROPENDATA od{};
-        od.pDatatype = datatype_.data();
-        od.pParameters = parameters_.data();
-        od.pDocumentName = document_.data();
-        od.JobId = jobId;
-        od.pPrinterName = printer_.data();
-        return OpenPrintProcessor(printer_.data(), &od);
+        openData_ = std::make_unique<kqtest::ProcessorOpenData>(u"Race Printer", jobId,
+                                                                kqtest::CopiesParameter(kCopies));
+        return OpenPrintProcessor(openData_->printer.data(), &openData_->data);
     }
 
     // Runs one print with a controller that follows `seed`; false when the run did not end in time.
@@ -216,7 +206,7 @@ class RaceTest : public kqtest::MachineTest {
     uint64_t readsPerRun_ = 0; // ReadPrinter calls of an uncontrolled print; 0: print without control
 
   private:
-    std::u16string parameters_, datatype_, document_, printer_;
+    std::unique_ptr<kqtest::ProcessorOpenData> openData_;
 };
 
 // Where two lists of writes first differ, briefly; empty when they are the same.

@@ -37,17 +37,8 @@ class ProcessorTest : public MachineTest {
 
     // OpenPrintProcessor on the spooled job.
     HANDLE Open(const std::u16string& parameters = u"COPIES=1;", const std::u16string& datatype = u"RAW") {
-        parameters_ = parameters;
-        datatype_ = datatype;
-        document_ = u"test document";
-        printerName_ = u"Test Printer";
-        PRINTPROCESSOROPENDATA od{};
-        od.pDatatype = datatype_.data();
-        od.pParameters = parameters_.data();
-        od.pDocumentName = document_.data();
-        od.JobId = jobId_;
-        od.pPrinterName = printerName_.data();
-        return OpenPrintProcessor(printerName_.data(), &od);
+        openData_ = std::make_unique<ProcessorOpenData>(u"Test Printer", jobId_, parameters, datatype);
+        return OpenPrintProcessor(openData_->printer.data(), &openData_->data);
     }
 
     BOOL Print(HANDLE h) { return PrintDocumentOnPrintProcessor(h, readName_.data()); }
@@ -75,7 +66,7 @@ class ProcessorTest : public MachineTest {
         if (!job) {
             return nullptr;
         }
-        DOC_INFO_1W info{document_.data(), nullptr, datatype_.data()};
+        DOC_INFO_1W info{openData_->document.data(), nullptr, openData_->datatype.data()};
         EXPECT_NE(StartDocPrinterW(job->PrinterHandle.get(), 1, reinterpret_cast<LPBYTE>(&info)), 0u);
         HANDLE reader = nullptr;
         EXPECT_TRUE(OpenPrinterW(readName_.data(), &reader, nullptr));
@@ -109,10 +100,7 @@ class ProcessorTest : public MachineTest {
     std::optional<control::DespoolScope> despool_;
 
   private:
-    std::u16string parameters_;
-    std::u16string datatype_;
-    std::u16string document_;
-    std::u16string printerName_;
+    std::unique_ptr<ProcessorOpenData> openData_;
     HANDLE handle_ = nullptr;
     kqprint::UniquePrinter reader_;
 };
