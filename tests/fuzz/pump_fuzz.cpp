@@ -75,9 +75,9 @@ constexpr size_t kModelOutputLimit = size_t{32} << 20;
 // and a band costs the job only its data: GS v 0 with no columns and 65535 rows is nine bytes, and so is
 // one of 65535 columns and no rows. A job of a few kilobytes can so describe pages of gigabytes, which
 // the processor prints as it must, at a cost in time that would stall the fuzzer. Inputs whose GS v 0
-// headers and feeds could describe a page of more than 128 MB are not run; pages of up to that still
-// outgrow the 64 MB block limit below, so the splitting of a page that cannot be had whole is exercised.
-constexpr uint64_t kMaxPageBytes = uint64_t{128} << 20;
+// headers and feeds could describe a page of more than 64 MB are not run; pages of up to that still
+// outgrow the 32 MB block limit below, so the splitting of a page that cannot be had whole is exercised.
+constexpr uint64_t kMaxPageBytes = uint64_t{64} << 20;
 constexpr uint64_t kMaxFeedRows = 255 * 255 / 180 + 1; // at the highest resolution the fuzzer picks
 
 bool DescribesHugePage(const uint8_t* job, size_t size) {
@@ -96,9 +96,9 @@ bool DescribesHugePage(const uint8_t* job, size_t size) {
 
 } // namespace
 
-// A block of more than 64 MB cannot be had, as on a spooler whose address space is tight: a page image of
-// that size is the processor's to split into images of fewer rows.
-extern "C" const char* __asan_default_options() { return "max_allocation_size_mb=64:allocator_may_return_null=1"; }
+// A block of more than 32 MB cannot be had, as on a spooler whose address space is tight: a page image of
+// that size is the processor's to split into images of fewer rows. (libFuzzer itself needs one of 20 MB.)
+extern "C" const char* __asan_default_options() { return "max_allocation_size_mb=32:allocator_may_return_null=1"; }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::string root = (std::filesystem::temp_directory_path() / "kqt50-fuzz-XXXXXX").string();
