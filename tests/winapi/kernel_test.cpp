@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace kqtest {
@@ -196,6 +198,39 @@ TEST_F(KernelTest, RegistryKeepsKeysAndValuesAcrossRestarts) {
     EXPECT_EQ(RegDeleteKeyA(parent, "Deep"), ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Test\\Deep", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
     RegCloseKey(parent);
+}
+
+TEST_F(KernelTest, RegistryFindsKeysInAnyCaseAmongNeighbours) {
+    // '_' and '[' lie between the upper- and lower-case letters: an order of unlowered names would differ
+    const char* const names[] = {"Order\\a_b", "Order\\A[B", "Order\\AB", "Order\\a", "Order\\Z", "Order\\zz"};
+    for (DWORD i = 0; i < std::size(names); ++i) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, names[i], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(key, "Index", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), 4), 0);
+        RegCloseKey(key);
+    }
+    for (DWORD i = 0; i < std::size(names); ++i) {
+        std::string upper = names[i], lower = names[i];
+        for (char& c : upper) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        for (char& c : lower) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        for (const std::string& name : {upper, lower}) {
+            SCOPED_TRACE(name);
+            HKEY key = nullptr;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+            DWORD index = 99, size = 4, type = 0;
+            EXPECT_EQ(RegQueryValueExA(key, "INDEX", nullptr, &type, reinterpret_cast<LPBYTE>(&index), &size), 0);
+            EXPECT_EQ(index, i);
+            RegCloseKey(key);
+        }
+    }
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Order\\a_", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Order\\ab_", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,6 +113,11 @@ class Registry {
 
     std::string GetString(const std::string& path, const std::string& name);
     DWORD GetDword(const std::string& path, const std::string& name, DWORD fallback);
+    // All values of a key at once (none when there is no such key), and readings of such a list: one look-up
+    // for a record of many values.
+    std::optional<std::vector<Value>> GetValues(const std::string& path);
+    static std::string StringIn(const std::vector<Value>& values, std::string_view name);
+    static DWORD DwordIn(const std::vector<Value>& values, std::string_view name, DWORD fallback);
     void SetString(const std::string& path, const std::string& name, const std::string& value);
     void SetDword(const std::string& path, const std::string& name, DWORD value);
 

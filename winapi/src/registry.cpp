@@ -118,11 +118,29 @@ void Registry::Save() {
     std::rename(tmp.c_str(), file_.c_str());
 }
 
+namespace {
+
+char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Orders a lower-case path against a path of any case, as LowerAscii(path) would order, without the copy.
+int CompareLowered(std::string_view lower, std::string_view path) {
+    const size_t n = std::min(lower.size(), path.size());
+    for (size_t i = 0; i < n; ++i) {
+        const auto a = static_cast<unsigned char>(lower[i]);
+        const auto b = static_cast<unsigned char>(LowerChar(path[i]));
+        if (a != b) {
+            return a < b ? -1 : 1;
+        }
+    }
+    return lower.size() == path.size() ? 0 : (lower.size() < path.size() ? -1 : 1);
+}
+
+} // namespace
+
 Registry::Key* Registry::Find(const std::string& path) {
-    const std::string lower = LowerAscii(path);
-    auto it = std::lower_bound(keys_.begin(), keys_.end(), lower,
-                               [](const Key& k, const std::string& p) { return k.lower < p; });
-    return (it != keys_.end() && it->lower == lower) ? &*it : nullptr;
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), path,
+                               [](const Key& k, const std::string& p) { return CompareLowered(k.lower, p) < 0; });
+    return (it != keys_.end() && CompareLowered(it->lower, path) == 0) ? &*it : nullptr;
 }
 
 bool Registry::KeyExists(const std::string& path) {
@@ -249,9 +267,10 @@ bool Registry::DeleteValue(const std::string& path, const std::string& name) {
     return true;
 }
 
-std::string Registry::GetString(const std::string& path, const std::string& name) {
-    Value v;
-    if (!GetValue(path, name, &v) || (v.type != REG_SZ && v.type != REG_EXPAND_SZ && v.type != REG_MULTI_SZ)) {
+namespace {
+
+std::string AsString(const Registry::Value& v) {
+    if (v.type != REG_SZ && v.type != REG_EXPAND_SZ && v.type != REG_MULTI_SZ) {
         return {};
     }
     std::string s(v.data.begin(), v.data.end());
@@ -259,14 +278,53 @@ std::string Registry::GetString(const std::string& path, const std::string& name
     return nul == std::string::npos ? s : s.substr(0, nul);
 }
 
-DWORD Registry::GetDword(const std::string& path, const std::string& name, DWORD fallback) {
-    Value v;
-    if (!GetValue(path, name, &v) || v.type != REG_DWORD || v.data.size() != 4) {
+DWORD AsDword(const Registry::Value& v, DWORD fallback) {
+    if (v.type != REG_DWORD || v.data.size() != 4) {
         return fallback;
     }
     DWORD d;
     std::memcpy(&d, v.data.data(), 4);
     return d;
+}
+
+const Registry::Value* Named(const std::vector<Registry::Value>& values, std::string_view name) {
+    for (const Registry::Value& v : values) {
+        if (EqualsNoCase(v.name, name)) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string Registry::GetString(const std::string& path, const std::string& name) {
+    Value v;
+    return GetValue(path, name, &v) ? AsString(v) : std::string();
+}
+
+DWORD Registry::GetDword(const std::string& path, const std::string& name, DWORD fallback) {
+    Value v;
+    return GetValue(path, name, &v) ? AsDword(v, fallback) : fallback;
+}
+
+std::optional<std::vector<Registry::Value>> Registry::GetValues(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    const Key* key = Find(path);
+    if (!key) {
+        return std::nullopt;
+    }
+    return key->values;
+}
+
+std::string Registry::StringIn(const std::vector<Value>& values, std::string_view name) {
+    const Value* v = Named(values, name);
+    return v ? AsString(*v) : std::string();
+}
+
+DWORD Registry::DwordIn(const std::vector<Value>& values, std::string_view name, DWORD fallback) {
+    const Value* v = Named(values, name);
+    return v ? AsDword(*v, fallback) : fallback;
 }
 
 void Registry::SetString(const std::string& path, const std::string& name, const std::string& value) {

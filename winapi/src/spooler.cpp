@@ -241,31 +241,35 @@ std::optional<PrinterRecord> LoadPrinter(const std::string& name) {
     if (name.empty() || name.find('\\') != std::string::npos) {
         return std::nullopt;
     }
-    const std::string key = PrinterKey(name);
-    Registry& r = Reg();
-    if (!r.KeyExists(key)) {
+    // one look-up for the whole record: a printer is loaded at every open and document
+    const std::optional<std::vector<Registry::Value>> values = Reg().GetValues(PrinterKey(name));
+    if (!values) {
         return std::nullopt;
     }
+    auto text = [&values](std::string_view value) { return Registry::StringIn(*values, value); };
+    auto number = [&values](std::string_view value, DWORD fallback) {
+        return Registry::DwordIn(*values, value, fallback);
+    };
     PrinterRecord rec;
-    rec.name = r.GetString(key, "Name");
+    rec.name = text("Name");
     if (rec.name.empty()) {
         rec.name = name;
     }
-    rec.share = r.GetString(key, "Share Name");
-    rec.port = r.GetString(key, "Port");
-    rec.driver = r.GetString(key, "Printer Driver");
-    rec.comment = r.GetString(key, "Description");
-    rec.location = r.GetString(key, "Location");
-    rec.sepFile = r.GetString(key, "Separator File");
-    rec.printProcessor = r.GetString(key, "Print Processor");
-    rec.datatype = r.GetString(key, "Datatype");
-    rec.parameters = r.GetString(key, "Parameters");
-    rec.attributes = r.GetDword(key, "Attributes", 0);
-    rec.priority = r.GetDword(key, "Priority", 1);
-    rec.defaultPriority = r.GetDword(key, "Default Priority", 0);
-    rec.startTime = r.GetDword(key, "StartTime", 0);
-    rec.untilTime = r.GetDword(key, "UntilTime", 0);
-    rec.verticalDpi = static_cast<int>(r.GetDword(key, "Resolution", 203));
+    rec.share = text("Share Name");
+    rec.port = text("Port");
+    rec.driver = text("Printer Driver");
+    rec.comment = text("Description");
+    rec.location = text("Location");
+    rec.sepFile = text("Separator File");
+    rec.printProcessor = text("Print Processor");
+    rec.datatype = text("Datatype");
+    rec.parameters = text("Parameters");
+    rec.attributes = number("Attributes", 0);
+    rec.priority = number("Priority", 1);
+    rec.defaultPriority = number("Default Priority", 0);
+    rec.startTime = number("StartTime", 0);
+    rec.untilTime = number("UntilTime", 0);
+    rec.verticalDpi = static_cast<int>(number("Resolution", 203));
     return rec;
 }
 
