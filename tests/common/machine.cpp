@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 namespace kqtest {
@@ -22,6 +24,19 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
         out.insert(out.end(), p.begin(), p.end());
     }
     return out;
+}
+
+Bytes Join(const std::vector<Bytes>& parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+Bytes FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string Hex(const Bytes& bytes) {

@@ -23,6 +23,9 @@ using Bytes = std::vector<BYTE>;
 Bytes B(std::initializer_list<int> values);
 Bytes B(std::string_view text);
 Bytes Concat(std::initializer_list<Bytes> parts);
+Bytes Join(const std::vector<Bytes>& parts);
+// A host file's bytes; empty when it cannot be read.
+Bytes FileBytes(const std::string& path);
 // Lowercase hex, for readable failure messages.
 std::string Hex(const Bytes& bytes);
 // An image of `n` bytes whose values cycle through every byte, prefixes included.

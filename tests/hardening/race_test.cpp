@@ -17,8 +17,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -28,6 +26,7 @@ namespace kqhard {
 namespace {
 
 using kqtest::Bytes;
+using kqtest::Join;
 namespace control = kqwin::control;
 using control::Op;
 
@@ -56,8 +55,7 @@ class RaceTest : public kqtest::MachineTest {
     void SetUp() override {
         MachineTest::SetUp();
         ASSERT_NO_FATAL_FAILURE(kqtest::AddDiscardingPrinter(kPrinter));
-        std::ifstream in(std::string(KQ_SOURCE_DIR) + "/samples/receipt.prn", std::ios::binary);
-        job_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        job_ = kqtest::FileBytes(std::string(KQ_SOURCE_DIR) + "/samples/receipt.prn");
         ASSERT_FALSE(job_.empty());
     }
 
@@ -223,14 +221,6 @@ std::string Difference(const std::vector<Bytes>& actual, const std::vector<Bytes
     };
     return "write " + std::to_string(i) + " of " + std::to_string(actual.size()) + " is " + size(actual, i) +
            ", expected " + size(expected, i) + " (of " + std::to_string(expected.size()) + ")";
-}
-
-Bytes Join(const std::vector<Bytes>& writes) {
-    Bytes out;
-    for (const Bytes& w : writes) {
-        out.insert(out.end(), w.begin(), w.end());
-    }
-    return out;
 }
 
 TEST_F(RaceTest, PauseResumeAndCancelAtRandomMoments) {

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -23,11 +21,6 @@
 namespace kqhard {
 
 std::string SourceDir() { return KQ_SOURCE_DIR; }
-
-Bytes FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<SampleJob> RealisticJobs() {
     std::vector<SampleJob> jobs;

@@ -11,6 +11,7 @@
 namespace kqhard {
 
 using kqtest::Bytes;
+using kqtest::FileBytes;
 namespace control = kqwin::control;
 
 struct SampleJob {
@@ -21,7 +22,6 @@ struct SampleJob {
 // samples/receipt.prn, samples/text.prn and the jobs of the npm encoders, in that order.
 std::vector<SampleJob> RealisticJobs();
 std::string SourceDir();
-Bytes FileBytes(const std::string& path);
 
 // The call numbers (1-based) to break among `count` calls: all of them up to `budget`, otherwise the first
 // and last budget/4 and evenly spaced ones between.

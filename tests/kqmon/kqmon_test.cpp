@@ -14,14 +14,10 @@ namespace kqmontest {
 namespace {
 
 using kqtest::Bytes;
+using kqtest::FileBytes;
 namespace control = kqwin::control;
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteFileBytes(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

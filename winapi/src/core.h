@@ -78,6 +78,7 @@ std::u16string AnsiToUtf16(std::string_view s);
 std::string Utf16ToAnsi(std::u16string_view s);
 std::u16string WideOrEmpty(LPCWSTR s);
 std::string AnsiOrEmpty(LPCSTR s);
+inline char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string LowerAscii(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b); // ASCII letters only, without copies
 

@@ -120,7 +120,14 @@ void Registry::Save() {
 
 namespace {
 
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+const Registry::Value* Named(const std::vector<Registry::Value>& values, std::string_view name) {
+    for (const Registry::Value& v : values) {
+        if (EqualsNoCase(v.name, name)) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
 
 // Orders a lower-case path against a path of any case, as LowerAscii(path) would order, without the copy.
 int CompareLowered(std::string_view lower, std::string_view path) {
@@ -239,15 +246,11 @@ bool Registry::GetValue(const std::string& path, const std::string& name, Value*
     if (!key) {
         return false;
     }
-    for (const Value& v : key->values) {
-        if (EqualsNoCase(v.name, name)) {
-            if (out) {
-                *out = v;
-            }
-            return true;
-        }
+    const Value* v = Named(key->values, name);
+    if (v && out) {
+        *out = *v;
     }
-    return false;
+    return v != nullptr;
 }
 
 bool Registry::DeleteValue(const std::string& path, const std::string& name) {
@@ -285,15 +288,6 @@ DWORD AsDword(const Registry::Value& v, DWORD fallback) {
     DWORD d;
     std::memcpy(&d, v.data.data(), 4);
     return d;
-}
-
-const Registry::Value* Named(const std::vector<Registry::Value>& values, std::string_view name) {
-    for (const Registry::Value& v : values) {
-        if (EqualsNoCase(v.name, name)) {
-            return &v;
-        }
-    }
-    return nullptr;
 }
 
 } // namespace

@@ -151,18 +151,14 @@ std::string AnsiOrEmpty(LPCSTR s) { return s ? std::string(s) : std::string(); }
 std::string LowerAscii(std::string_view s) {
     std::string out(s);
     for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = LowerChar(c);
     }
     return out;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerChar(x) == LowerChar(y); });
 }
 
 // ---- debugger output --------------------------------------------------------------------------------
