@@ -173,5 +173,58 @@ TEST_F(SpoolerTest, ApplicationDocumentsNeedAStartAndAPrintProcessor) {
     ClosePrinter(h);
 }
 
+// Each copy pass of the kit's processor is seen from its reader: how far it read and whether it read to
+// the end; a cancel sent through the spooler while the job prints ends the pass and the copies after it.
+TEST_F(SpoolerTest, CopyPassesReportHowFarTheyReadAndCancelsReachTheProcessor) {
+    ASSERT_NO_FATAL_FAILURE(InstallKitPrinter("COM1:"));
+    control::SetPortTarget("COM1:", "/dev/null");
+    auto print = [](const Bytes& job, short copies) {
+        std::u16string name = u"Receipt";
+        DEVMODEW devmode{};
+        devmode.dmSize = sizeof(devmode);
+        devmode.dmFields = DM_COPIES;
+        devmode.dmCopies = copies;
+        PRINTER_DEFAULTSW defaults{nullptr, &devmode, PRINTER_ACCESS_USE};
+        HANDLE h = nullptr;
+        EXPECT_TRUE(OpenPrinterW(name.data(), &h, &defaults));
+        std::u16string doc = u"job";
+        DOC_INFO_1W info{doc.data(), nullptr, nullptr};
+        DWORD written = 0;
+        EXPECT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+        EXPECT_TRUE(WritePrinter(h, const_cast<BYTE*>(job.data()), static_cast<DWORD>(job.size()), &written));
+        EXPECT_TRUE(EndDocPrinter(h));
+        ClosePrinter(h);
+        return control::LastJobOutcome().value_or(control::JobOutcome{});
+    };
+    using Read = control::JobOutcome::PassRead;
+    auto reads = [](const control::JobOutcome& o) {
+        std::vector<std::pair<uint64_t, bool>> out;
+        for (const Read& r : o.passReads) {
+            out.emplace_back(r.position, r.reachedEnd);
+        }
+        return out;
+    };
+    const Bytes whole = Concat({B("hello"), B({0x1B, '@'}), B("world")});
+    control::JobOutcome o = print(whole, 2);
+    EXPECT_EQ(reads(o), (std::vector<std::pair<uint64_t, bool>>{{12, true}, {12, true}}));
+    EXPECT_FALSE(o.cancelled);
+    // FS . is not a command of the processor: each pass ends after reading it
+    o = print(Concat({B("ab"), B({0x1C, '.'}), B("cd")}), 2);
+    EXPECT_EQ(reads(o), (std::vector<std::pair<uint64_t, bool>>{{4, false}, {4, false}}));
+
+    // text goes out in writes of 256 bytes: a cancel at the second write is seen at the next byte read
+    control::SetCallHook(control::Op::WritePrinter, [](uint64_t n) {
+        if (n == 2) {
+            EXPECT_TRUE(control::CancelRunningJob());
+        }
+    });
+    control::ResetCounters();
+    o = print(Bytes(2000, 'x'), 3);
+    control::ClearHooks();
+    EXPECT_TRUE(o.cancelled);
+    EXPECT_EQ(reads(o), (std::vector<std::pair<uint64_t, bool>>{{513, false}}));
+    EXPECT_FALSE(control::CancelRunningJob()) << "nothing prints now";
+}
+
 } // namespace
 } // namespace kqtest

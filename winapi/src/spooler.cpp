@@ -27,6 +27,12 @@ struct SpoolerState {
     std::map<DWORD, std::shared_ptr<Job>> jobs;
     // printers whose print processor runs now (lower-case name), with what their job has done so far
     std::map<std::string, std::shared_ptr<control::JobOutcome>> despooling;
+    // the open print processors of those printers, for a cancel from another thread
+    struct OpenProcessor {
+        HANDLE handle = nullptr;
+        BOOL(WINAPI* control)(HANDLE, DWORD) = nullptr;
+    };
+    std::map<std::string, OpenProcessor> processors;
     std::optional<control::JobOutcome> last;
     std::map<std::string, HMODULE> modules;           // loaded once, as the spooler keeps them
     std::map<std::string, PortMonitorTable> monitors; // initialised language monitors by name
@@ -160,6 +166,12 @@ BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW*
         obj->kind = PrinterObj::Kind::JobReader;
         obj->printer = job->printer;
         obj->jobBytes = job->bytes;
+        SpoolerState& s = Spooler();
+        std::lock_guard lock(s.mutex);
+        auto it = s.despooling.find(LowerAscii(job->printer));
+        if (it != s.despooling.end() && it->second->jobId == jobId) {
+            obj->outcome = it->second; // the pass's read position is kept when the reader is closed
+        }
     } else if (name.size() > sizeof(kPortSuffix) - 1 &&
                EqualsNoCase(name.substr(name.size() - (sizeof(kPortSuffix) - 1)), kPortSuffix)) {
         // "<port>, Port": the name under which the spooler opens a print processor for a printer's port
@@ -356,6 +368,7 @@ void ResetSpooler() {
         std::lock_guard lock(s.mutex);
         s.jobs.clear();
         s.despooling.clear();
+        s.processors.clear();
         s.last.reset();
         s.monitors.clear();
         s.nextJobId = 1;
@@ -487,11 +500,20 @@ void RunJob(const std::shared_ptr<Job>& job) {
         HANDLE h = pp.open(printerForOpen.data(), &od);
         if (h) {
             outcome->opened = true;
+            {
+                std::lock_guard lock(s.mutex);
+                s.processors[LowerAscii(rec->name)] = {h, pp.control};
+            }
             std::u16string readName = AnsiToUtf16(job->printer) + u", Job " + Utf8ToUtf16(std::to_string(job->id));
             outcome->printed = pp.print(h, readName.data());
             if (!outcome->printed) {
                 outcome->printError = GetLastError();
                 outcome->error = "the print processor reported failure, error " + std::to_string(outcome->printError);
+            }
+            {
+                // no cancel may reach the handle once it is being closed
+                std::lock_guard lock(s.mutex);
+                s.processors.erase(LowerAscii(rec->name));
             }
             outcome->closed = pp.close(h);
         } else {
@@ -577,7 +599,16 @@ BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaul
     return OpenPrinterCommon(name ? name : std::string(), handle, nullptr);
 }
 
-BOOL WINAPI ClosePrinter(HANDLE h) { return Handles().Remove(h, ObjType::Printer) ? TRUE : FALSE; }
+BOOL WINAPI ClosePrinter(HANDLE h) {
+    const auto obj = std::static_pointer_cast<PrinterObj>(Handles().Remove(h, ObjType::Printer));
+    if (!obj) {
+        return FALSE;
+    }
+    if (obj->kind == PrinterObj::Kind::JobReader && obj->outcome) {
+        obj->outcome->passReads.push_back({obj->position, obj->reachedEnd});
+    }
+    return TRUE;
+}
 
 DWORD WINAPI StartDocPrinterW(HANDLE h, DWORD level, LPBYTE docInfo) {
     auto obj = GetObject<PrinterObj>(h, ObjType::Printer);
@@ -769,6 +800,7 @@ BOOL WINAPI ReadPrinter(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read) {
         }
     }
     obj->position += n;
+    obj->reachedEnd = obj->reachedEnd || (n < count && obj->position == data.size());
     *read = static_cast<DWORD>(n);
     return TRUE;
 }
@@ -937,6 +969,19 @@ DespoolScope::~DespoolScope() {
         s.jobs.erase(it->second->jobId); // printed, as the spooler deletes a job it has run
         s.despooling.erase(it);
     }
+}
+
+bool CancelRunningJob() {
+    SpoolerState& s = Spooler();
+    std::lock_guard lock(s.mutex);
+    for (const auto& [printer, processor] : s.processors) {
+        auto it = s.despooling.find(printer);
+        if (it != s.despooling.end()) {
+            it->second->cancelled = true;
+        }
+        processor.control(processor.handle, JOB_CONTROL_CANCEL);
+    }
+    return !s.processors.empty();
 }
 
 std::optional<JobOutcome> LastJobOutcome() {

@@ -73,6 +73,7 @@ struct PrinterObj : Object {
     // reading a job
     std::shared_ptr<const std::vector<BYTE>> jobBytes;
     size_t position = 0;
+    bool reachedEnd = false; // a read asked for more than was left
     // an application spooling a document
     std::shared_ptr<Job> spooling;
     // a print processor's handle: documents go to the port

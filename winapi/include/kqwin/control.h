@@ -142,7 +142,19 @@ struct JobOutcome {
     bool portFailed = false;      // a port operation failed or took part of a write
     bool viaMonitor = false;      // output went through a language monitor
     std::string error;            // what went wrong, for people
+    // Each time the print processor opened the job for reading (once per copy pass), in order: how far it
+    // had read when it closed the job again, and whether a read asked for more than was left.
+    struct PassRead {
+        uint64_t position = 0;
+        bool reachedEnd = false;
+    };
+    std::vector<PassRead> passReads;
+    bool cancelled = false; // a cancel was sent to the print processor while it printed the job
 };
 KQWIN_API std::optional<JobOutcome> LastJobOutcome();
+// Sends a cancel to the print processor of the job that the spooler runs now, as the spooler does when a
+// user deletes a printing job (ControlPrintProcessor with JOB_CONTROL_CANCEL), from any thread. False when
+// no job is running.
+KQWIN_API bool CancelRunningJob();
 
 } // namespace kqwin::control
