@@ -23,6 +23,7 @@ enum class Kind {
     Truncated, // the stream ends inside a command; the item runs to the end of the stream
     Unknown,   // a prefix and a second byte that start no known command; the item is those two bytes
     Malformed, // a known command with a selector byte it does not define; the item ends at that byte
+    Refused,   // (KQT-50 reading only) a command of the printer that the print processor refuses as written
 };
 
 struct Item {
@@ -31,6 +32,11 @@ struct Item {
     size_t size = 0;
     // "ESC J", "GS v 0", "GS k", "ESC P e", "DLE EOT", ...; empty for text.
     std::string name;
+    // A truncated item: the size the whole command would have had, when the bytes that say it arrived (0
+    // when they did not).
+    size_t expected = 0;
+    // A refused item (KQT-50 reading): why the print processor refuses it.
+    std::string note;
 
     size_t end() const { return offset + size; }
 };
@@ -43,6 +49,16 @@ std::vector<Item> Decode(View stream);
 bool AllWhole(const std::vector<Item>& items);
 // "ESC J 1b4a18" style text for messages; long items are cut with "...".
 std::string Describe(View stream, const Item& item);
+// What a command does, in words ("cancel Kanji character mode" for "FS ."); empty for a name it does
+// not know.
+std::string Meaning(const std::string& name);
+
+// The item at `at` as the KQT-50's print processor reads it: its own, smaller command set and its own
+// lengths (DLE always takes two bytes; GS V takes a second parameter only after 'B'; GS k data runs to
+// NUL, CR or FF in both forms, dropping the ESC $, ESC -, ESC E and ESC J it holds; ESC D and GS k data
+// must fit the processor's 512-byte buffer). An ESC/POS command outside that set is Unknown (named as
+// ESC/POS names it); a KQT-50 command that the processor refuses as written is Refused or Malformed.
+Item Kqt50Next(View stream, size_t at);
 
 // A raster image: `width` bytes per row (8 dots each, leftmost dot in the high bit), `rows` rows.
 struct Bitmap {
