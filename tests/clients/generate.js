@@ -2,10 +2,11 @@
 // Makes KQT-50 test jobs with two ESC/POS encoder packages that point-of-sale applications use, the way
 // an application and the printer's driver would send them to the spooler.
 //
-//   node generate.js [OUTDIR]      (default: jobs/ beside this script)
+//   node generate.js [DIR]      writes DIR/jobs/ and DIR/as-made/ (default: beside this script)
 //
 // What the encoders emit is kept as it is. Around it the jobs carry what a driver for this printer adds,
-// and nothing else is added or removed:
+// and nothing else is added or removed (the two "as made" jobs leave out the first and last of these, to
+// show what the printer gets from an application that sends the encoders' output unchanged):
 //   - ESC @ (1b 40) at the start of the rpe job, in place of the encoder's initialize(), which also
 //     sends FS . (1c 2e), a command that the print processor refuses (the copy pass would end there);
 //   - ESC J n (1b 4a n) between images, so that the bands of a page are fed past one by one;
@@ -55,7 +56,8 @@ function pngOf(image) {
 }
 
 // @point-of-sale/receipt-printer-encoder: raster images (one GS v 0 per 255 rows), both GS k forms.
-function rpeReceipt() {
+// `asMade`: the encoder's own initialize() starts the job.
+function rpeReceipt(asMade) {
   const options = {language: 'esc-pos', imageMode: 'raster', columns: 42};
   const page1 = new ReceiptPrinterEncoder(options)
       .codepage('cp437')
@@ -90,8 +92,9 @@ function rpeReceipt() {
       .barcode('CODE39TEST', 'code39', 50)
       .encode();
   const cut2 = new ReceiptPrinterEncoder(options).cut().encode();
+  const start = asMade ? new ReceiptPrinterEncoder(options).initialize().encode() : Buffer.from([ESC, 0x40]);
   return Buffer.concat([
-    Buffer.from([ESC, 0x40]),
+    Buffer.from(start),
     page1, directive.endOfPage, cut1,
     page2, directive.endOfPage, directive.cutRequest, cut2,
     directive.endOfDocument,
@@ -99,9 +102,10 @@ function rpeReceipt() {
 }
 
 // node-thermal-printer (EPSON): raster images from PNG, length-counted barcodes (GS k 69 and 73), cut.
-async function ntpReceipt() {
+// `asMade`: no CR after the barcodes.
+async function ntpReceipt(asMade) {
   const printer = new ThermalPrinter({type: PrinterTypes.EPSON, width: 42, characterSet: CharacterSet.PC437_USA});
-  const CR = Buffer.from([0x0d]);
+  const CR = Buffer.from(asMade ? [] : [0x0d]);
   printer.initHardware();
   printer.alignCenter();
   await printer.printImageBuffer(pngOf(picture(320, 24, 6)));
@@ -141,14 +145,16 @@ async function ntpReceipt() {
 }
 
 async function main() {
-  const out = process.argv[2] || path.join(__dirname, 'jobs');
-  fs.mkdirSync(out, {recursive: true});
+  const dir = process.argv[2] || __dirname;
   const jobs = {
-    'rpe-receipt.prn': rpeReceipt(),
-    'ntp-receipt.prn': await ntpReceipt(),
+    'jobs/rpe-receipt.prn': rpeReceipt(false),
+    'jobs/ntp-receipt.prn': await ntpReceipt(false),
+    'as-made/rpe-as-made.prn': rpeReceipt(true),
+    'as-made/ntp-as-made.prn': await ntpReceipt(true),
   };
   for (const [name, bytes] of Object.entries(jobs)) {
-    fs.writeFileSync(path.join(out, name), bytes);
+    fs.mkdirSync(path.dirname(path.join(dir, name)), {recursive: true});
+    fs.writeFileSync(path.join(dir, name), bytes);
     console.log(`${name}: ${bytes.length} bytes`);
   }
 }

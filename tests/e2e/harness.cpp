@@ -114,7 +114,7 @@ void KqspoolTest::TearDown() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-RunResult KqspoolTest::Kqspool(const std::vector<std::string>& args) {
+RunResult KqspoolTest::Kqspool(const std::vector<std::string>& args, const std::string& input) {
     RunResult result;
     const std::string& program = program_;
     const std::string outPath = Path("stdout.txt");
@@ -129,9 +129,11 @@ RunResult KqspoolTest::Kqspool(const std::vector<std::string>& args) {
 
     const pid_t pid = fork();
     if (pid == 0) {
+        const int in = open(input.c_str(), O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+            chdir(dir_.c_str()) != 0) {
             _exit(127);
         }
         setenv("KQT50_ROOT", (dir_ + "/root").c_str(), 1);

@@ -46,7 +46,9 @@ class KqspoolTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    RunResult Kqspool(const std::vector<std::string>& args);
+    // Runs kqspool with `args`, standard input from `input` (nothing by default).
+    RunResult Kqspool(const std::vector<std::string>& args, const std::string& input = "/dev/null");
+    const std::string& Dir() const { return dir_; }
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     // The language monitor's capture file in the machine.
     std::string CapturePath() const { return dir_ + "/root/c/kqt50mon.dat"; }

@@ -1,0 +1,31 @@
+// Where a copy pass of the print processor stopped reading a job, and why, in the escpos decoder's terms.
+#pragma once
+
+#include "escpos.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kqspool {
+
+// What the spooler saw of one copy pass.
+struct PassRead {
+    uint64_t position = 0;   // bytes of the job read when the pass closed it
+    bool reachedEnd = false; // a read asked for more than was left
+    bool cancelled = false;  // a cancel was sent to the print processor
+    bool portFailed = false; // the port refused a write or took part of one
+};
+
+struct PassStop {
+    bool whole = true;    // the printer got every byte of the job
+    uint64_t offset = 0;  // where the part the printer never got begins
+    uint64_t notSent = 0; // bytes from there to the end of the job
+    std::string reason;   // "FS . (cancel Kanji character mode) is not a KQT-50 command", "cancelled", ...
+};
+
+PassStop ExplainPass(escpos::View job, const PassRead& pass);
+
+// 43304 -> "43,304"
+std::string Thousands(uint64_t n);
+
+} // namespace kqspool
