@@ -1,5 +1,6 @@
 #!/bin/sh
 # Builds the three configurations and runs every test:
+#   the main command (scripts/run-sample.sh) in a fresh Debian 12 root, as a newcomer's machine runs it;
 #   Linux (g++): the build kqspool ships in, and a second one under AddressSanitizer, LeakSanitizer and
 #                UBSan whose tests run (unit, stand-in, monitor, end to end through kqspool, the fault
 #                sweeps); the race test of the pump under ThreadSanitizer;
@@ -14,6 +15,9 @@ scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 step() { printf '\n== %s\n' "$*"; }
+
+step "The main command on a fresh Debian 12 machine"
+scripts/fresh-check.sh
 
 step "Linux build"
 cmake --preset linux >/dev/null
