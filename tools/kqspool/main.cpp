@@ -164,27 +164,54 @@ std::optional<std::vector<BYTE>> ReadJob(const std::string& name, std::string* e
     return data;
 }
 
-// Sets or clears bidirectional mode, which routes a printer's output through its driver's language monitor.
-bool SetMonitorRoute(bool on) {
-    std::string name = kPrinterName;
-    PRINTER_DEFAULTSA access{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE h = nullptr;
-    if (!OpenPrinterA(name.data(), &h, &access)) {
-        return false;
+// The printer's attributes, changed for the run and put back when it ends.
+class PrinterAttributes {
+  public:
+    // Clears `bits` (bidirectional mode routes output through the driver's language monitor).
+    explicit PrinterAttributes(DWORD clear) {
+        if (Access(&saved_, nullptr)) {
+            const DWORD changed = saved_ & ~clear;
+            ok_ = Access(nullptr, &changed);
+        }
     }
-    DWORD needed = 0;
-    GetPrinterA(h, 2, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed);
-    bool ok = needed > 0 && GetPrinterA(h, 2, buffer.data(), needed, &needed);
-    if (ok) {
-        auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data());
-        info->Attributes = on ? (info->Attributes | PRINTER_ATTRIBUTE_ENABLE_BIDI)
-                              : (info->Attributes & ~PRINTER_ATTRIBUTE_ENABLE_BIDI);
-        ok = SetPrinterA(h, 2, buffer.data(), 0);
+    ~PrinterAttributes() {
+        if (ok_) {
+            Access(nullptr, &saved_);
+        }
     }
-    ClosePrinter(h);
-    return ok;
-}
+    PrinterAttributes(const PrinterAttributes&) = delete;
+    PrinterAttributes& operator=(const PrinterAttributes&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    // Reads the attributes of the printer's level-2 record into `read`, or writes `write` into it.
+    static bool Access(DWORD* read, const DWORD* write) {
+        std::string name = kPrinterName;
+        PRINTER_DEFAULTSA access{nullptr, nullptr, PRINTER_ALL_ACCESS};
+        HANDLE h = nullptr;
+        if (!OpenPrinterA(name.data(), &h, &access)) {
+            return false;
+        }
+        DWORD needed = 0;
+        GetPrinterA(h, 2, nullptr, 0, &needed);
+        std::vector<BYTE> buffer(needed);
+        bool ok = needed > 0 && GetPrinterA(h, 2, buffer.data(), needed, &needed);
+        if (ok) {
+            auto* info = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data());
+            if (read) {
+                *read = info->Attributes;
+            }
+            if (write) {
+                info->Attributes = *write;
+                ok = SetPrinterA(h, 2, buffer.data(), 0);
+            }
+        }
+        ClosePrinter(h);
+        return ok;
+    }
+    DWORD saved_ = 0;
+    bool ok_ = false;
+};
 
 // The port's configured target, restored when the run ends.
 class PortTargetOverride {
@@ -346,6 +373,7 @@ struct JobResult {
     unsigned passesWanted = 0;
     std::vector<std::pair<uint64_t, uint64_t>> images; // page images: width and height in dots
     std::string error;                                 // why it was not printed
+    bool viaMonitor = false;                           // the output went through a language monitor
 };
 
 std::string JobName(const std::string& file) {
@@ -473,6 +501,7 @@ JobResult PrintJob(const std::string& file, const Options& opt,
     }
     r.writes = outcome->writes;
     r.bytesOut = outcome->bytesToPort;
+    r.viaMonitor = outcome->viaMonitor;
     r.passesWanted = opt.copies;
     for (const control::JobOutcome::PassRead& read : outcome->passReads) {
         r.passes.push_back(
@@ -524,10 +553,13 @@ int Run(const Options& opt) {
         return kFailed;
     }
     control::SetPrinterResolution(kPrinterName, opt.dpi);
-    const bool viaMonitor = opt.monitor && setup.monitorInstalled;
-    if (!SetMonitorRoute(viaMonitor)) {
-        std::fprintf(stderr, "kqspool: cannot configure the printer, error %u\n", GetLastError());
-        return kFailed;
+    std::optional<PrinterAttributes> bypass;
+    if (!opt.monitor) {
+        bypass.emplace(PRINTER_ATTRIBUTE_ENABLE_BIDI);
+        if (!bypass->ok()) {
+            std::fprintf(stderr, "kqspool: cannot configure the printer, error %u\n", GetLastError());
+            return kFailed;
+        }
     }
     std::optional<PortTargetOverride> override;
     std::string target = control::PortTarget(kPortName);
@@ -588,11 +620,13 @@ int Run(const Options& opt) {
         interrupted = interrupt.interrupted();
     }
     JobResult totals;
+    bool viaMonitor = false;
     size_t printed = 0;
     size_t partly = 0;
     for (const JobResult& r : results) {
         printed += r.state == JobState::Printed || r.state == JobState::Partial || r.state == JobState::Empty;
         partly += r.state == JobState::Partial;
+        viaMonitor = viaMonitor || r.viaMonitor;
         totals.bytesIn += r.bytesIn;
         totals.writes += r.writes;
         totals.bytesOut += r.bytesOut;

@@ -11,9 +11,13 @@
 namespace kqspool {
 namespace {
 
-std::string LastErrorText(const char* what) { return std::string(what) + " failed, error " + std::to_string(GetLastError()); }
+std::string LastErrorText(const char* what) {
+    return std::string(what) + " failed, error " + std::to_string(GetLastError());
+}
 
-bool Exists(const std::string& hostPath) { return access(hostPath.c_str(), R_OK) == 0; }
+bool Exists(const std::string& hostPath) {
+    return access(hostPath.c_str(), R_OK) == 0;
+}
 
 // A writable copy of a constant string, for the 8-bit spooler calls that take LPSTR.
 struct Text {
@@ -21,6 +25,12 @@ struct Text {
     LPSTR get() { return bytes.data(); }
     std::vector<char> bytes;
 };
+
+std::string SystemDirectory() {
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, sizeof(system));
+    return system;
+}
 
 bool PrinterInstalled() {
     HANDLE h = nullptr;
@@ -44,8 +54,8 @@ bool InstallPrinter(bool withMonitor, std::string* error) {
     deps.push_back('\0');
     Text monitor(kMonitorName);
     Text raw("RAW");
-    DRIVER_INFO_3A driver{0x570,       printer.get(), env.get(),      system.get(), system.get(), system.get(),
-                          help.get(),  deps.data(),   monitor.get(), raw.get()};
+    DRIVER_INFO_3A driver{0x570,        printer.get(), env.get(),   system.get(),  system.get(),
+                          system.get(), help.get(),    deps.data(), monitor.get(), raw.get()};
     if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
         *error = LastErrorText("AddPrinterDriverA");
         return false;
@@ -79,6 +89,30 @@ bool InstallPrinter(bool withMonitor, std::string* error) {
     return true;
 }
 
+// Replaces the library `file` wherever the machine keeps a copy of it: the print processor directories of
+// both environments and the system directory.
+bool RefreshInstalled(const std::string& built, const char* file, std::string* error) {
+    std::vector<std::string> dirs{SystemDirectory()};
+    for (const char* env : {"Windows 4.0", "Windows NT x86"}) {
+        char dir[MAX_PATH];
+        DWORD needed = 0;
+        Text name(env);
+        if (GetPrintProcessorDirectoryA(nullptr, name.get(), 1, reinterpret_cast<LPBYTE>(dir), sizeof(dir),
+                                        &needed)) {
+            dirs.emplace_back(dir);
+        }
+    }
+    for (const std::string& dir : dirs) {
+        const std::string target = dir + "\\" + file;
+        if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !CopyFileA(built.c_str(), target.c_str(), FALSE)) {
+            *error = LastErrorText(("replacing " + target).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 SetupResult EnsurePrinter(const std::string& libDir) {
@@ -89,38 +123,31 @@ SetupResult EnsurePrinter(const std::string& libDir) {
         result.error = "the print processor library is not at " + processorLib + " (build the project first)";
         return result;
     }
+    if (PrinterInstalled()) {
+        result.ok = RefreshInstalled(processorLib, kProcessorFile, &result.error) &&
+                    (!Exists(monitorLib) || RefreshInstalled(monitorLib, kMonitorFile, &result.error));
+        return result;
+    }
     char dir[MAX_PATH];
     DWORD needed = 0;
     Text env(kEnvironment);
-    if (!GetPrintProcessorDirectoryA(nullptr, env.get(), 1, reinterpret_cast<LPBYTE>(dir), sizeof(dir), &needed)) {
+    if (!GetPrintProcessorDirectoryA(nullptr, env.get(), 1, reinterpret_cast<LPBYTE>(dir), sizeof(dir),
+                                     &needed)) {
         result.error = LastErrorText("GetPrintProcessorDirectoryA");
         return result;
     }
-    // The setup media would copy these; here they come from the build, fresh on every run.
+    // The setup media would copy these; here they come from the build.
     if (!CopyFileA(processorLib.c_str(), (std::string(dir) + "\\" + kProcessorFile).c_str(), FALSE)) {
         result.error = LastErrorText("copying the print processor");
         return result;
     }
-    result.monitorInstalled = Exists(monitorLib);
-    if (result.monitorInstalled) {
-        char system[MAX_PATH];
-        GetSystemDirectoryA(system, sizeof(system));
-        if (!CopyFileA(monitorLib.c_str(), (std::string(system) + "\\" + kMonitorFile).c_str(), FALSE)) {
-            result.error = LastErrorText("copying the language monitor");
-            return result;
-        }
-    }
-    if (!PrinterInstalled() && !InstallPrinter(result.monitorInstalled, &result.error)) {
+    const bool withMonitor = Exists(monitorLib);
+    if (withMonitor &&
+        !CopyFileA(monitorLib.c_str(), (SystemDirectory() + "\\" + kMonitorFile).c_str(), FALSE)) {
+        result.error = LastErrorText("copying the language monitor");
         return result;
     }
-    if (result.monitorInstalled) {
-        // a machine set up before the monitor was built gets it now
-        Text monitor(kMonitorName);
-        Text dll(kMonitorFile);
-        MONITOR_INFO_2A info{monitor.get(), env.get(), dll.get()};
-        AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    }
-    result.ok = true;
+    result.ok = InstallPrinter(withMonitor, &result.error);
     return result;
 }
 

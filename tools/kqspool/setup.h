@@ -1,4 +1,5 @@
-// Sets up the KQT-50 printer on the simulated machine the way the installer does on Windows 98/ME.
+// Sets up the KQT-50 printer on the simulated machine the way the installer does on Windows 98/ME, unless
+// it is there already (set up by an earlier run, or installed by KqtSetup).
 #pragma once
 
 #include <string>
@@ -15,12 +16,12 @@ inline constexpr char kEnvironment[] = "Windows 4.0";
 
 struct SetupResult {
     bool ok = false;
-    bool monitorInstalled = false;
     std::string error;
 };
 
-// Copies the kit's libraries from `libDir` into the machine (every time, so a rebuilt library is used)
-// and registers driver, monitor, print processor and printer where they are missing.
+// A machine without the printer gets the kit's libraries from `libDir` and the registrations of driver,
+// monitor, print processor and printer. On a machine that has it, only the library files already in place
+// are replaced by the ones in `libDir` (so that a rebuilt library is used): nothing is added.
 SetupResult EnsurePrinter(const std::string& libDir);
 
 } // namespace kqspool
