@@ -169,7 +169,8 @@ TEST_F(EntryTest, PrinterQueryStartsWith2048BytesAndRetriesOnceWithTheSizeAskedP
         if (s.bigRecord && needed == 0) {
             std::u16string name = u"Test Printer";
             HANDLE printer = nullptr;
-            ASSERT_TRUE(OpenPrinterW(name.data(), &printer, nullptr));
+            PRINTER_DEFAULTSW admin{nullptr, nullptr, PRINTER_ALL_ACCESS};
+            ASSERT_TRUE(OpenPrinterW(name.data(), &printer, &admin));
             std::string comment(1500, 'c');
             PRINTER_INFO_2A info{};
             info.pComment = comment.data();

@@ -423,3 +423,7 @@ KQWIN_API LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, L
 #ifdef __cplusplus
 }
 #endif
+
+// user32 and the rest of kernel32, as the Windows header brings them in
+#include <winbase.h>
+#include <winuser.h>

@@ -29,6 +29,7 @@ typedef PVOID PSECURITY_DESCRIPTOR;
 
 #define PRINTER_ENUM_LOCAL 0x00000002u
 #define PRINTER_ENUM_CONNECTIONS 0x00000004u
+#define PRINTER_ENUM_ICON8 0x00800000u
 
 #define JOB_CONTROL_PAUSE 1u
 #define JOB_CONTROL_RESUME 2u
@@ -59,6 +60,13 @@ typedef struct _DOC_INFO_1W {
     LPWSTR pOutputFile;
     LPWSTR pDatatype;
 } DOC_INFO_1W, *PDOC_INFO_1W, *LPDOC_INFO_1W;
+
+typedef struct _PRINTER_INFO_1A {
+    DWORD Flags;
+    LPSTR pDescription;
+    LPSTR pName;
+    LPSTR pComment;
+} PRINTER_INFO_1A, *PPRINTER_INFO_1A, *LPPRINTER_INFO_1A;
 
 typedef struct _PRINTER_INFO_2A {
     LPSTR pServerName;
@@ -184,6 +192,8 @@ KQWIN_API BOOL WINAPI AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR 
 KQWIN_API BOOL WINAPI DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName);
 KQWIN_API BOOL WINAPI GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD Level,
                                                   LPBYTE pPrintProcessorInfo, DWORD cbBuf, LPDWORD pcbNeeded);
+KQWIN_API BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD Level,
+                                                 LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded);
 KQWIN_API HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter);
 KQWIN_API BOOL WINAPI DeletePrinter(HANDLE hPrinter);
 

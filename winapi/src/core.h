@@ -21,7 +21,7 @@ namespace kqwin {
 
 // ---- kernel objects behind handles -------------------------------------------------------------
 
-enum class ObjType { Event, File, Printer, Dc, Key, Module };
+enum class ObjType { Event, File, Printer, Dc, Key, Module, Window, Menu, Icon, Bitmap, FindFile, Process };
 
 struct Object {
     explicit Object(ObjType t) : type(t) {}
@@ -179,6 +179,25 @@ PortMonitorTable* LocalPortMonitor();
 // Opens the local port monitor on an explicit output file (a document's pOutputFile).
 BOOL LocalPortOpenFile(const std::string& hostPath, PHANDLE handle);
 std::vector<std::string> LocalPortNames();
+
+// ---- user32, resources, serial configurations ------------------------------------------------------
+
+// Where Windows keeps the local port monitor's ports: one value per port name.
+extern const char* const kPortsKey; // HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports
+// Forgets every window, timer, queued message and recording of the headless user32, the program path and
+// the version that tests set.
+void ResetUser32();
+void ResetProgramSettings();
+
+// ---- shell ------------------------------------------------------------------------------------------
+
+// Gives a machine whose registry file did not exist yet what a clean Windows has for setup: rundll32,
+// the printer class INF with Unidrv's files, the print processor "winprint".
+void SeedFreshMachine();
+// Forgets the process starts, the current directory and a forced rundll32 exit.
+void ResetShell();
+// A process ShellExecuteExA started (it has always ended: processes run to their end inside the call).
+bool IsProcessHandle(HANDLE h);
 
 // Modules
 template <class Fn> Fn ProcAddress(HMODULE module, const char* name) {

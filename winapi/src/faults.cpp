@@ -40,6 +40,28 @@ DWORD DefaultError(control::Op op) {
         return ERROR_INVALID_HANDLE;
     case control::Op::OpenPrinter:
         return ERROR_INVALID_PRINTER_NAME;
+    case control::Op::EnumPorts:
+    case control::Op::EnumPrinters:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case control::Op::GetCommConfig:
+    case control::Op::SetCommConfig:
+        return ERROR_GEN_FAILURE;
+    case control::Op::LoadStringResource:
+        return ERROR_RESOURCE_NAME_NOT_FOUND;
+    case control::Op::ShellExecuteEx:
+    case control::Op::AddPrinterDriver:
+    case control::Op::AddMonitor:
+    case control::Op::AddPrintProcessor:
+    case control::Op::AddPrinter:
+    case control::Op::SetPrinter:
+    case control::Op::DeletePrinter:
+    case control::Op::DeletePrintProcessor:
+    case control::Op::DeleteMonitor:
+    case control::Op::GetPrintProcessorDirectory:
+    case control::Op::GetSystemDirectory:
+        return 0; // the installer's calls fail with exactly the error a test names, 0 included
+    case control::Op::RegCreateKeyEx:
+        return ERROR_ACCESS_DENIED;
     default:
         return ERROR_WRITE_FAULT;
     }

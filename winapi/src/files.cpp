@@ -135,7 +135,12 @@ std::string Root() {
     }
     if (load) {
         MakeDirs(root);
-        Reg().Load(root + "/registry.txt");
+        const std::string registryFile = root + "/registry.txt";
+        const bool fresh = access(registryFile.c_str(), F_OK) != 0;
+        Reg().Load(registryFile);
+        if (fresh) {
+            SeedFreshMachine();
+        }
     }
     return root;
 }
@@ -194,6 +199,8 @@ void ResetMachine(const std::string& root) {
     ResetFaultsAndHooks();
     ResetDebugOutput();
     ResetSpooler();
+    ResetUser32();
+    ResetShell();
     Root(); // loads the new machine's registry
 }
 
@@ -396,8 +403,14 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (unlink(MapPath(name).c_str()) != 0) {
-        SetLastError(ErrnoToWin(errno));
+    const std::string host = MapPath(name);
+    if (unlink(host.c_str()) != 0) {
+        const int e = errno;
+        const size_t slash = host.rfind('/');
+        struct stat st{};
+        const bool noFolder = e == ENOENT && slash != std::string::npos && slash > 0 &&
+                              stat(host.substr(0, slash).c_str(), &st) != 0;
+        SetLastError(noFolder ? ERROR_PATH_NOT_FOUND : ErrnoToWin(e));
         return FALSE;
     }
     return TRUE;
@@ -481,6 +494,11 @@ BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    const FaultDecision fault = CheckFault(control::Op::GetSystemDirectory);
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return 0;
+    }
     static const char kDir[] = "C:\\WINDOWS\\SYSTEM32";
     if (!buffer || size < sizeof(kDir)) {
         return sizeof(kDir);
@@ -490,7 +508,8 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE h) {
-    if (Handles().Remove(h, ObjType::Event) || Handles().Remove(h, ObjType::File)) {
+    if (Handles().Remove(h, ObjType::Event) || Handles().Remove(h, ObjType::File) ||
+        Handles().Remove(h, ObjType::Process)) {
         return TRUE;
     }
     SetLastError(ERROR_INVALID_HANDLE);

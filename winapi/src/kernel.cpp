@@ -262,8 +262,13 @@ BOOL WINAPI ResetEvent(HANDLE h) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD milliseconds) {
+    const DWORD lastError = GetLastError();
     auto ev = GetObject<EventObj>(h, ObjType::Event);
     if (!ev) {
+        if (IsProcessHandle(h)) {
+            SetLastError(lastError); // a process has ended by the time its start returns
+            return WAIT_OBJECT_0;
+        }
         return WAIT_FAILED;
     }
     std::unique_lock lock(ev->mutex);

@@ -230,6 +230,18 @@ BOOL LocalPortOpenFile(const std::string& hostPath, PHANDLE handle) {
 }
 
 std::vector<std::string> LocalPortNames() {
+    // the local port monitor's ports are the values of the Ports key, as on Windows; a machine without the
+    // key has the ports of a fresh installation
+    Root();
+    if (const auto values = Reg().GetValues(kPortsKey)) {
+        std::vector<std::string> names;
+        for (const Registry::Value& v : *values) {
+            if (!v.name.empty()) {
+                names.push_back(v.name);
+            }
+        }
+        return names;
+    }
     return {"COM1:", "COM2:", "COM3:", "COM4:", "LPT1:", "LPT2:", "LPT3:", "FILE:"};
 }
 

@@ -381,6 +381,13 @@ extern "C" {
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR sub, DWORD, LPSTR, DWORD, REGSAM, const LPSECURITY_ATTRIBUTES,
                                PHKEY result, LPDWORD disposition) {
+    const FaultDecision fault = CheckFault(control::Op::RegCreateKeyEx);
+    if (fault.fail) {
+        if (result) {
+            *result = nullptr;
+        }
+        return static_cast<LSTATUS>(fault.error);
+    }
     Root();
     const std::string base = KeyPath(key);
     if (base.empty()) {
@@ -435,7 +442,18 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR sub) {
     if (!sub || !*sub) {
         return ERROR_INVALID_PARAMETER;
     }
-    return Reg().DeleteKey(Join(base, sub));
+    const std::string path = Join(base, sub);
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+        // Windows 98 and ME delete the key with everything below it
+        if (!Reg().KeyExists(path)) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        Reg().DeleteTree(path);
+        return ERROR_SUCCESS;
+    }
+    return Reg().DeleteKey(path); // NT refuses a key that has subkeys
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {

@@ -36,6 +36,7 @@ struct SpoolerState {
     std::optional<control::JobOutcome> last;
     std::map<std::string, HMODULE> modules;           // loaded once, as the spooler keeps them
     std::map<std::string, PortMonitorTable> monitors; // initialised language monitors by name
+    std::map<std::string, int> monitorPorts;          // ports open through each of them now
     // write recording for tests and traces
     std::atomic<bool> listening{false}; // recording or observed: without either, a write is not looked at
     std::mutex recordMutex;
@@ -142,7 +143,7 @@ void Record(const BYTE* bytes, DWORD offered, DWORD accepted, BOOL result) {
     }
 }
 
-BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW* devmode) {
+BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW* devmode, ACCESS_MASK access) {
     const FaultDecision fault = CheckFault(control::Op::OpenPrinter);
     if (!handle) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -198,6 +199,8 @@ BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW*
             return FALSE;
         }
         obj->printer = rec->name;
+        // Administrators get what they ask for; no request is a request to print.
+        obj->access = access ? access : PRINTER_ACCESS_USE;
         if (devmode) {
             DEVMODEW copy{};
             std::memcpy(&copy, devmode, std::min<size_t>(sizeof(DEVMODEW), devmode->dmSize ? devmode->dmSize
@@ -229,6 +232,7 @@ struct PortDoc {
     HANDLE port = nullptr;
     bool started = false;
     bool viaMonitor = false;
+    std::string monitor; // lower case, while the port is open through a language monitor
 
     ~PortDoc() { End(); }
     void End() {
@@ -240,6 +244,14 @@ struct PortDoc {
             table->pfnClosePort(port);
         }
         port = nullptr;
+        if (!monitor.empty()) {
+            SpoolerState& s = Spooler();
+            std::lock_guard lock(s.mutex);
+            if (--s.monitorPorts[monitor] <= 0) {
+                s.monitorPorts.erase(monitor);
+            }
+            monitor.clear();
+        }
     }
 };
 
@@ -314,35 +326,133 @@ int PrinterVerticalDpi(const std::string& printer) {
     return rec ? rec->verticalDpi : 0;
 }
 
+namespace {
+
+// The environments of the machine's registry, its own first.
+std::vector<std::string> EnvironmentsByPreference() {
+    std::vector<std::string> envs = Reg().SubKeys(EnvironmentsKey());
+    const std::string native = NativeEnvironment();
+    std::stable_partition(envs.begin(), envs.end(), [&](const std::string& e) { return EqualsNoCase(e, native); });
+    return envs;
+}
+
+std::string EnvironmentFolder(const std::string& environment) {
+    if (EqualsNoCase(environment, "Windows 4.0")) {
+        return "WIN40";
+    }
+    if (EqualsNoCase(environment, "Windows x64")) {
+        return "x64";
+    }
+    if (EqualsNoCase(environment, "Windows IA64")) {
+        return "IA64";
+    }
+    return "W32X86";
+}
+
+} // namespace
+
+std::string DriverKey(const std::string& environment, DWORD version, const std::string& name) {
+    return EnvironmentsKey() + "\\" + environment + "\\Drivers\\Version-" + std::to_string(version) + "\\" + name;
+}
+
+DWORD DriverVersion(const std::string& environment, DWORD cVersion) {
+    if (EqualsNoCase(environment, "Windows 4.0")) {
+        return 0;
+    }
+    return cVersion >= 1 && cVersion <= 3 ? cVersion : 3;
+}
+
 std::optional<DriverRecord> LoadDriver(const std::string& name) {
-    if (name.empty()) {
+    if (name.empty() || name.find('\\') != std::string::npos) {
         return std::nullopt;
     }
     Registry& r = Reg();
-    for (const std::string& env : r.SubKeys(EnvironmentsKey())) {
-        const std::string key = EnvironmentsKey() + "\\" + env + "\\Drivers\\" + name;
-        if (r.KeyExists(key)) {
-            return DriverRecord{name, env, r.GetString(key, "Monitor"), r.GetString(key, "Datatype")};
+    for (const std::string& env : EnvironmentsByPreference()) {
+        for (DWORD version = 4; version-- > 0;) {
+            if (const auto values = r.GetValues(DriverKey(env, version, name))) {
+                return DriverRecord{name, env, Registry::StringIn(*values, "Monitor"),
+                                    Registry::StringIn(*values, "Datatype")};
+            }
+        }
+        // a machine set up by an earlier stand-in keeps its drivers directly below Drivers
+        const auto legacy = r.GetValues(EnvironmentsKey() + "\\" + env + "\\Drivers\\" + name);
+        if (legacy && !Registry::StringIn(*legacy, "Driver").empty()) {
+            return DriverRecord{name, env, Registry::StringIn(*legacy, "Monitor"),
+                                Registry::StringIn(*legacy, "Datatype")};
         }
     }
     return std::nullopt;
 }
 
-std::string PrintProcessorDirectory(const std::string& environment) {
-    std::string sub = "W32X86";
-    if (EqualsNoCase(environment, "Windows 4.0")) {
-        sub = "WIN40";
-    } else if (EqualsNoCase(environment, "Windows x64")) {
-        sub = "x64";
+bool Windows9x() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT;
+}
+
+std::string NativeEnvironment() { return Windows9x() ? "Windows 4.0" : "Windows NT x86"; }
+
+bool KnownEnvironment(const std::string& environment) {
+    for (const char* known : {"Windows 4.0", "Windows NT x86", "Windows x64", "Windows IA64"}) {
+        if (EqualsNoCase(environment, known)) {
+            return true;
+        }
     }
-    return "C:\\WINDOWS\\System32\\spool\\PRTPROCS\\" + sub;
+    return false;
+}
+
+std::string PrintProcessorDirectory(const std::string& environment) {
+    if (Windows9x()) {
+        return SystemDirectory();
+    }
+    return "C:\\WINDOWS\\System32\\spool\\PRTPROCS\\" + EnvironmentFolder(environment);
+}
+
+std::string PrinterDriverDirectory(const std::string& environment) {
+    if (Windows9x()) {
+        return SystemDirectory();
+    }
+    return "C:\\WINDOWS\\System32\\spool\\DRIVERS\\" + EnvironmentFolder(environment);
 }
 
 std::string SystemDirectory() { return "C:\\WINDOWS\\SYSTEM32"; }
 
+bool MonitorInUse(const std::string& name) {
+    SpoolerState& s = Spooler();
+    std::lock_guard lock(s.mutex);
+    return s.monitorPorts.count(LowerAscii(name)) != 0;
+}
+
+void UnloadSpoolerFile(const std::string& hostPath) {
+    SpoolerState& s = Spooler();
+    HMODULE module = nullptr;
+    {
+        std::lock_guard lock(s.mutex);
+        auto it = s.modules.find(hostPath);
+        if (it == s.modules.end()) {
+            return;
+        }
+        module = it->second;
+        s.modules.erase(it);
+    }
+    FreeLibrary(module);
+}
+
+void UnloadMonitor(const std::string& name) {
+    std::string file;
+    if (FindMonitor(name, &file)) {
+        SpoolerState& s = Spooler();
+        {
+            std::lock_guard lock(s.mutex);
+            s.monitors.erase(LowerAscii(name));
+        }
+        UnloadSpoolerFile(MapPath(SystemDirectory() + "\\" + file));
+    }
+}
+
 bool FindPrintProcessor(const std::string& name, std::string* file, std::string* environment) {
     Registry& r = Reg();
-    for (const std::string& env : r.SubKeys(EnvironmentsKey())) {
+    for (const std::string& env : EnvironmentsByPreference()) {
         const std::string key = EnvironmentsKey() + "\\" + env + "\\Print Processors\\" + name;
         if (r.KeyExists(key)) {
             *file = r.GetString(key, "Driver");
@@ -371,6 +481,7 @@ void ResetSpooler() {
         s.processors.clear();
         s.last.reset();
         s.monitors.clear();
+        s.monitorPorts.clear();
         s.nextJobId = 1;
     }
     std::lock_guard lock(s.recordMutex);
@@ -564,6 +675,14 @@ std::unique_ptr<PortDoc> OpenPortDoc(const PrinterObj& obj, const DOC_INFO_1W& i
         doc->port = nullptr;
         return nullptr;
     }
+    if (doc->viaMonitor) {
+        // the monitor is in use while the port is open through it
+        const std::optional<DriverRecord> driver = LoadDriver(rec->driver);
+        doc->monitor = LowerAscii(driver ? driver->monitor : rec->driver);
+        SpoolerState& s = Spooler();
+        std::lock_guard lock(s.mutex);
+        ++s.monitorPorts[doc->monitor];
+    }
     std::string docName = Utf16ToAnsi(WideOrEmpty(info.pDocName));
     std::string output = Utf16ToAnsi(outputFile);
     std::string datatype = Utf16ToAnsi(WideOrEmpty(info.pDatatype));
@@ -591,12 +710,12 @@ extern "C" {
 
 BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
     return OpenPrinterCommon(name ? Utf16ToAnsi(name) : std::string(), handle,
-                             defaults ? defaults->pDevMode : nullptr);
+                             defaults ? defaults->pDevMode : nullptr, defaults ? defaults->DesiredAccess : 0);
 }
 
 BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaults) {
-    (void)defaults; // an 8-bit device mode is not used by the kit
-    return OpenPrinterCommon(name ? name : std::string(), handle, nullptr);
+    // an 8-bit device mode is not used by the kit
+    return OpenPrinterCommon(name ? name : std::string(), handle, nullptr, defaults ? defaults->DesiredAccess : 0);
 }
 
 BOOL WINAPI ClosePrinter(HANDLE h) {

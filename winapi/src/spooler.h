@@ -31,7 +31,8 @@ struct PrinterRecord {
 std::optional<PrinterRecord> LoadPrinter(const std::string& name);
 void StorePrinter(const PrinterRecord& rec);
 
-// A driver's registration (any environment).
+// A driver's registration, under Environments\<env>\Drivers\Version-<n>\<name> as Windows keeps it. A
+// lookup takes the machine's own environment first, and the newest version in each.
 struct DriverRecord {
     std::string name;
     std::string environment;
@@ -39,13 +40,28 @@ struct DriverRecord {
     std::string datatype;
 };
 std::optional<DriverRecord> LoadDriver(const std::string& name);
+// The key of a driver's registration, and the version folder (0 to 3) its files go to.
+std::string DriverKey(const std::string& environment, DWORD version, const std::string& name);
+DWORD DriverVersion(const std::string& environment, DWORD cVersion);
 
-// Where a print processor or monitor DLL of an environment lives on the simulated disk (Windows path).
+// The platform that GetVersionExA reports decides where the spooler keeps its files: Windows 98 and ME keep
+// print processors and drivers in the system directory.
+bool Windows9x();
+std::string NativeEnvironment(); // "Windows 4.0" on Windows 98/ME, "Windows NT x86" otherwise
+bool KnownEnvironment(const std::string& environment);
+// Where a print processor or driver of an environment lives on the simulated disk (Windows path).
 std::string PrintProcessorDirectory(const std::string& environment);
+std::string PrinterDriverDirectory(const std::string& environment);
 std::string SystemDirectory();
-// Registration lookups over all environments: file name of the DLL, and its environment.
+// Registration lookups (the machine's own environment first): file name of the DLL, and its environment.
 bool FindPrintProcessor(const std::string& name, std::string* file, std::string* environment);
 bool FindMonitor(const std::string& name, std::string* file);
+// A language monitor through which a port is open now.
+bool MonitorInUse(const std::string& name);
+// Drops what the spooler keeps loaded of a monitor or a print processor file, as Windows unloads a monitor
+// or print processor it deletes.
+void UnloadMonitor(const std::string& name);
+void UnloadSpoolerFile(const std::string& hostPath);
 
 // A spooled job: its bytes never change once the application has ended the document.
 struct Job {
@@ -69,6 +85,7 @@ struct PrinterObj : Object {
     ~PrinterObj() override;
     enum class Kind { Printer, JobReader } kind = Kind::Printer;
     std::string printer;
+    ACCESS_MASK access = PRINTER_ACCESS_USE; // as granted at the open
     std::optional<DEVMODEW> devmode;
     // reading a job
     std::shared_ptr<const std::vector<BYTE>> jobBytes;

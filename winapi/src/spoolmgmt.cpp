@@ -2,15 +2,17 @@
 // and ports, kept in the registry as a local spooler keeps them.
 #include "spooler.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace kqwin {
 namespace {
 
-constexpr char kDefaultEnvironment[] = "Windows NT x86";
-
-std::string Environment(LPSTR env) { return env && *env ? std::string(env) : std::string(kDefaultEnvironment); }
+// No environment means the machine's own.
+std::string Environment(LPSTR env) { return env && *env ? std::string(env) : NativeEnvironment(); }
 
 std::string EnvKey(const std::string& env) { return std::string(kPrintKey) + "\\Environments\\" + env; }
 
@@ -87,6 +89,22 @@ std::u16string AsWide(const std::string& s) { return AnsiToUtf16(s); }
 // Writes printer records of one level for GetPrinter and EnumPrinters; false for an unknown level.
 template <bool Wide>
 bool PackPrinters(const std::vector<PrinterRecord>& printers, DWORD level, Packer& p) {
+    if (level == 1 && !Wide) {
+        // as the local spooler describes a printer: "name,driver,location"
+        p.Reserve(sizeof(PRINTER_INFO_1A) * printers.size());
+        for (size_t i = 0; i < printers.size(); ++i) {
+            const PrinterRecord& r = printers[i];
+            PRINTER_INFO_1A info{};
+            info.Flags = PRINTER_ENUM_ICON8;
+            info.pDescription = p.Put(r.name + "," + r.driver + "," + r.location);
+            info.pName = p.Put(r.name);
+            info.pComment = p.Put(r.comment);
+            if (p.Fits()) {
+                std::memcpy(p.At(i * sizeof(info)), &info, sizeof(info));
+            }
+        }
+        return true;
+    }
     if (level == 2) {
         using Info = std::conditional_t<Wide, PRINTER_INFO_2W, PRINTER_INFO_2A>;
         p.Reserve(sizeof(Info) * printers.size());
@@ -172,6 +190,73 @@ bool PortKnown(const std::string& port) {
 
 std::string Field(LPSTR s) { return s ? std::string(s) : std::string(); }
 
+std::string FilePart(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// What the access granted at the open allows (the stand-in's user is an administrator: every request is
+// granted, but a handle does only what was asked for).
+constexpr ACCESS_MASK kDeleteAccess = 0x00010000;  // DELETE
+constexpr ACCESS_MASK kGenericAll = 0x10000000;    // GENERIC_ALL
+bool MayAdminister(const PrinterObj& p) { return (p.access & (PRINTER_ACCESS_ADMINISTER | kGenericAll)) != 0; }
+bool MayDelete(const PrinterObj& p) { return (p.access & (kDeleteAccess | kGenericAll)) != 0; }
+
+// The spooler takes a new driver's files from the driver directory, where its installer put them, into the
+// folder of the driver's version.
+void MoveDriverFiles(const std::string& environment, DWORD version, const std::vector<std::string>& files) {
+    const std::string dir = PrinterDriverDirectory(environment);
+    const std::string target = dir + "\\" + std::to_string(version);
+    for (const std::string& file : files) {
+        const std::string from = MapPath(dir + "\\" + file);
+        struct stat st{};
+        if (file.empty() || stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        MakeDirs(MapPath(target));
+        std::rename(from.c_str(), MapPath(target + "\\" + file).c_str());
+    }
+}
+
+// Every call below that the installer makes can be broken by test control.
+bool Broken(control::Op op) {
+    const FaultDecision fault = CheckFault(op);
+    if (fault.fail) {
+        SetLastError(fault.error);
+    }
+    return fault.fail;
+}
+
+// The answer of GetPrintProcessorDirectoryA and GetPrinterDriverDirectoryA.
+BOOL DirectoryAnswer(LPSTR server, LPSTR environment, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                     std::string (*directory)(const std::string&)) {
+    if (!IsLocal(server)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (level != 1) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string env = Environment(environment);
+    if (!KnownEnvironment(env)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    const std::string dir = directory(env);
+    *needed = static_cast<DWORD>(dir.size() + 1);
+    if (!buffer || size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
+    return TRUE;
+}
+
 } // namespace
 } // namespace kqwin
 
@@ -188,6 +273,9 @@ BOOL WINAPI GetPrinterA(HANDLE h, DWORD level, LPBYTE buffer, DWORD size, LPDWOR
 }
 
 BOOL WINAPI SetPrinterA(HANDLE h, DWORD level, LPBYTE info, DWORD command) {
+    if (Broken(control::Op::SetPrinter)) {
+        return FALSE;
+    }
     auto obj = GetObject<PrinterObj>(h, ObjType::Printer);
     if (!obj) {
         return FALSE;
@@ -195,6 +283,10 @@ BOOL WINAPI SetPrinterA(HANDLE h, DWORD level, LPBYTE info, DWORD command) {
     std::optional<PrinterRecord> rec = LoadPrinter(obj->printer);
     if (!rec || obj->kind != PrinterObj::Kind::Printer) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!MayAdminister(*obj)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     if (level == 0) {
@@ -247,11 +339,16 @@ BOOL WINAPI SetPrinterA(HANDLE h, DWORD level, LPBYTE info, DWORD command) {
 
 BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                           LPDWORD returned) {
+    const FaultDecision fault = CheckFault(control::Op::EnumPrinters);
     if (!needed || !returned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     *returned = 0;
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
     Root();
     std::vector<PrinterRecord> printers;
     if ((flags & PRINTER_ENUM_LOCAL) && IsLocal(name)) {
@@ -272,11 +369,16 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE buffer, D
 }
 
 BOOL WINAPI EnumPortsA(LPSTR server, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+    const FaultDecision fault = CheckFault(control::Op::EnumPorts);
     if (!needed || !returned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     *returned = 0;
+    if (fault.fail) {
+        SetLastError(fault.error);
+        return FALSE;
+    }
     if (!IsLocal(server)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
@@ -316,6 +418,9 @@ BOOL WINAPI EnumPortsA(LPSTR server, DWORD level, LPBYTE buffer, DWORD size, LPD
 }
 
 BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
+    if (Broken(control::Op::AddPrinterDriver)) {
+        return FALSE;
+    }
     if (!IsLocal(server)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
@@ -326,31 +431,52 @@ BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
     }
     DRIVER_INFO_3A d;
     std::memcpy(&d, info, sizeof(d));
-    if (!d.pName || !*d.pName || !d.pDriverPath || !*d.pDriverPath) {
+    if (!d.pName || !*d.pName || !d.pDriverPath || !*d.pDriverPath || !d.pDataFile || !*d.pDataFile ||
+        !d.pConfigFile || !*d.pConfigFile) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     Root();
-    const std::string key = EnvKey(Environment(d.pEnvironment)) + "\\Drivers\\" + d.pName;
-    Registry& r = Reg();
-    r.CreateKey(key, nullptr);
-    r.SetString(key, "Driver", Field(d.pDriverPath));
-    r.SetString(key, "Data File", Field(d.pDataFile));
-    r.SetString(key, "Configuration File", Field(d.pConfigFile));
-    r.SetString(key, "Help File", Field(d.pHelpFile));
+    const std::string env = Environment(d.pEnvironment);
+    if (!KnownEnvironment(env)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    // Windows keeps a driver per environment and version, and only the names of its files; adding a driver
+    // that is there already replaces it.
+    const DWORD version = DriverVersion(env, d.cVersion);
+    std::vector<std::string> files = {FilePart(d.pDriverPath), FilePart(d.pDataFile), FilePart(d.pConfigFile),
+                                      FilePart(Field(d.pHelpFile))};
     std::vector<BYTE> deps;
     for (const char* p = d.pDependentFiles; p && *p; p += std::strlen(p) + 1) {
-        deps.insert(deps.end(), p, p + std::strlen(p) + 1);
+        const std::string file = FilePart(p);
+        files.push_back(file);
+        deps.insert(deps.end(), file.begin(), file.end());
+        deps.push_back(0);
     }
     deps.push_back(0);
+    const std::string key = DriverKey(env, version, d.pName);
+    Registry& r = Reg();
+    r.DeleteTree(key);
+    r.CreateKey(key, nullptr);
+    r.SetString(key, "Driver", files[0]);
+    r.SetString(key, "Data File", files[1]);
+    r.SetString(key, "Configuration File", files[2]);
+    r.SetString(key, "Help File", files[3]);
     r.SetValue(key, "Dependent Files", REG_MULTI_SZ, deps.data(), deps.size());
     r.SetString(key, "Monitor", Field(d.pMonitorName));
     r.SetString(key, "Datatype", Field(d.pDefaultDataType));
-    r.SetDword(key, "Version", d.cVersion);
+    r.SetDword(key, "Version", version);
+    if (!Windows9x()) {
+        MoveDriverFiles(env, version, files);
+    }
     return TRUE;
 }
 
 BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
+    if (Broken(control::Op::AddMonitor)) {
+        return FALSE;
+    }
     if (!IsLocal(server)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
@@ -367,7 +493,8 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
     }
     Root();
     const std::string key = std::string(kPrintKey) + "\\Monitors\\" + m.pName;
-    if (Reg().KeyExists(key)) {
+    // a key without a library is settings written ahead of the monitor, not a monitor
+    if (!Reg().GetString(key, "Driver").empty()) {
         SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
         return FALSE;
     }
@@ -390,6 +517,9 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
 }
 
 BOOL WINAPI DeleteMonitorA(LPSTR server, LPSTR, LPSTR name) {
+    if (Broken(control::Op::DeleteMonitor)) {
+        return FALSE;
+    }
     if (!IsLocal(server) || !name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -400,11 +530,20 @@ BOOL WINAPI DeleteMonitorA(LPSTR server, LPSTR, LPSTR name) {
         SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
         return FALSE;
     }
+    // Only a port open through the monitor keeps it; drivers that name it do not.
+    if (MonitorInUse(name)) {
+        SetLastError(ERROR_PRINT_MONITOR_IN_USE);
+        return FALSE;
+    }
+    UnloadMonitor(name);
     Reg().DeleteTree(key);
     return TRUE;
 }
 
 BOOL WINAPI AddPrintProcessorA(LPSTR server, LPSTR environment, LPSTR path, LPSTR name) {
+    if (Broken(control::Op::AddPrintProcessor)) {
+        return FALSE;
+    }
     if (!IsLocal(server)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
@@ -415,6 +554,15 @@ BOOL WINAPI AddPrintProcessorA(LPSTR server, LPSTR environment, LPSTR path, LPST
     }
     Root();
     const std::string env = Environment(environment);
+    if (!KnownEnvironment(env)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    // any other processor added again is registered anew; the system's own is never replaced
+    if (EqualsNoCase(name, "winprint")) {
+        SetLastError(ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED);
+        return FALSE;
+    }
     if (GetFileAttributesA((PrintProcessorDirectory(env) + "\\" + path).c_str()) == INVALID_FILE_ATTRIBUTES) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return FALSE;
@@ -426,45 +574,52 @@ BOOL WINAPI AddPrintProcessorA(LPSTR server, LPSTR environment, LPSTR path, LPST
 }
 
 BOOL WINAPI DeletePrintProcessorA(LPSTR server, LPSTR environment, LPSTR name) {
+    if (Broken(control::Op::DeletePrintProcessor)) {
+        return FALSE;
+    }
     if (!IsLocal(server) || !name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     Root();
-    const std::string key = EnvKey(Environment(environment)) + "\\Print Processors\\" + name;
+    const std::string env = Environment(environment);
+    if (!KnownEnvironment(env)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    const std::string key = EnvKey(env) + "\\Print Processors\\" + name;
     if (!Reg().KeyExists(key)) {
         SetLastError(ERROR_UNKNOWN_PRINTPROCESSOR);
         return FALSE;
     }
+    const std::vector<PrinterRecord> printers = AllPrinters();
+    if (std::any_of(printers.begin(), printers.end(),
+                    [&](const PrinterRecord& p) { return EqualsNoCase(p.printProcessor, name); })) {
+        SetLastError(ERROR_CAN_NOT_COMPLETE); // a printer still uses it
+        return FALSE;
+    }
+    UnloadSpoolerFile(MapPath(PrintProcessorDirectory(env) + "\\" + Reg().GetString(key, "Driver")));
     Reg().DeleteTree(key);
     return TRUE;
 }
 
+BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR server, LPSTR environment, DWORD level, LPBYTE buffer, DWORD size,
+                                       LPDWORD needed) {
+    return DirectoryAnswer(server, environment, level, buffer, size, needed, PrinterDriverDirectory);
+}
+
 BOOL WINAPI GetPrintProcessorDirectoryA(LPSTR server, LPSTR environment, DWORD level, LPBYTE buffer, DWORD size,
                                         LPDWORD needed) {
-    if (!IsLocal(server)) {
-        SetLastError(ERROR_INVALID_NAME);
+    if (Broken(control::Op::GetPrintProcessorDirectory)) {
         return FALSE;
     }
-    if (level != 1) {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!needed) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::string dir = PrintProcessorDirectory(Environment(environment));
-    *needed = static_cast<DWORD>(dir.size() + 1);
-    if (!buffer || size < *needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
-    return TRUE;
+    return DirectoryAnswer(server, environment, level, buffer, size, needed, PrintProcessorDirectory);
 }
 
 HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
+    if (Broken(control::Op::AddPrinter)) {
+        return nullptr;
+    }
     if (!IsLocal(server)) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
@@ -519,21 +674,30 @@ HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
     rec.startTime = in.StartTime;
     rec.untilTime = in.UntilTime;
     StorePrinter(rec);
+    // the handle of the printer's creator may do everything with it
     HANDLE h = nullptr;
     std::string openName = name;
-    if (!OpenPrinterA(openName.data(), &h, nullptr)) {
+    PRINTER_DEFAULTSA all{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterA(openName.data(), &h, &all)) {
         return nullptr;
     }
     return h;
 }
 
 BOOL WINAPI DeletePrinter(HANDLE h) {
+    if (Broken(control::Op::DeletePrinter)) {
+        return FALSE;
+    }
     auto obj = GetObject<PrinterObj>(h, ObjType::Printer);
     if (!obj) {
         return FALSE;
     }
     if (obj->kind != PrinterObj::Kind::Printer || !LoadPrinter(obj->printer)) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!MayDelete(*obj)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     Reg().DeleteTree(PrinterKey(obj->printer));

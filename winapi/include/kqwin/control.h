@@ -37,8 +37,27 @@ enum class Op {
     ReadPort,
     EndDocPort,
     ClosePort,
+    EnumPorts,            // EnumPortsA
+    EnumPrinters,         // EnumPrintersA
+    GetCommConfig,        // GetDefaultCommConfigA
+    SetCommConfig,        // SetDefaultCommConfigA
+    LoadStringResource,   // LoadStringA (names that are not the generic macros of an ANSI build)
+    // The installer's calls. A fault with error 0 fails the call with last error 0, as a test of "failed
+    // without a reason" needs; RegCreateKeyEx, which returns its error, fails with ERROR_ACCESS_DENIED then.
+    ShellExecuteEx,            // the start fails
+    AddPrinterDriver,          // AddPrinterDriverA
+    AddMonitor,                // AddMonitorA
+    AddPrintProcessor,         // AddPrintProcessorA
+    AddPrinter,                // AddPrinterA
+    SetPrinter,                // SetPrinterA
+    DeletePrinter,             // DeletePrinter
+    DeletePrintProcessor,      // DeletePrintProcessorA
+    DeleteMonitor,             // DeleteMonitorA
+    GetPrintProcessorDirectory, // GetPrintProcessorDirectoryA
+    GetSystemDirectory,        // GetSystemDirectoryA
+    RegCreateKeyEx,            // RegCreateKeyExA
 };
-constexpr int kOpCount = 15;
+constexpr int kOpCount = 32;
 
 enum class FaultKind {
     Fail,  // the call fails with `error`
@@ -156,5 +175,82 @@ KQWIN_API std::optional<JobOutcome> LastJobOutcome();
 // user deletes a printing job (ControlPrintProcessor with JOB_CONTROL_CANCEL), from any thread. False when
 // no job is running.
 KQWIN_API bool CancelRunningJob();
+
+// ---- the headless user32, the program, ports and serial configurations --------------------------------
+
+// Message boxes. MessageBoxA shows nothing: it records the box, lets each timer of the thread that is armed
+// when the box opens fire once (the box is a window of class "#32770" meanwhile, so a timer can find it and
+// end it with a WM_COMMAND of a button id, as on Windows), and otherwise returns the answer of the callback;
+// without one, IDOK for MB_OK and the box's first button otherwise.
+struct MessageBoxRecord {
+    HWND owner = nullptr;
+    std::string text;    // the bytes the program passed (ANSI, code page 949)
+    std::string caption; // likewise; the system's caption when the program passed none
+    UINT type = 0;
+    int answer = 0;      // what MessageBoxA returned
+};
+KQWIN_API std::vector<MessageBoxRecord> MessageBoxes();
+KQWIN_API void ClearMessageBoxes();
+KQWIN_API void SetMessageBoxAnswer(std::function<int(const MessageBoxRecord& box)> answer);
+
+// DrawIcon calls on the device context of a window (BeginPaint), in order.
+struct IconDraw {
+    HWND window = nullptr;
+    int x = 0;
+    int y = 0;
+    HICON icon = nullptr;
+};
+KQWIN_API std::vector<IconDraw> IconDraws();
+KQWIN_API void ClearIconDraws();
+
+// A modal loop that had nothing left that could ever happen: no posted message, no window to paint, no timer.
+// It ended its dialog with -1 (a GetMessageA in that state returns WM_QUIT); what it said is kept here, and
+// printed to standard error.
+KQWIN_API std::vector<std::string> ModalLoopErrors();
+KQWIN_API void ClearModalLoopErrors();
+
+// The user picks item `index` of a drop-down combo box: it is selected and the parent gets WM_COMMAND with
+// CBN_SELCHANGE, as after a click. False (and nothing happens) for a disabled or hidden combo box, a window
+// that is not one, or an index outside the list.
+KQWIN_API bool PickComboItem(HWND combo, int index);
+// The user chooses the item `id` of a window's system menu: WM_SYSCOMMAND with the id is posted to the
+// window. False when the menu has no such item or it is disabled.
+KQWIN_API bool ChooseSystemMenuItem(HWND window, UINT id);
+
+// The local ports (values of HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports), replacing the list;
+// the same as writing that key with the registry calls.
+KQWIN_API void SetPorts(const std::vector<std::string>& names);
+// The program's file on the simulated disk, for GetModuleFileNameA (default "C:\KQT50\KqtSetup.exe").
+KQWIN_API void SetProgramPath(const std::string& windowsPath);
+// What GetVersionExA reports (default: VER_PLATFORM_WIN32_NT 5.1, Windows XP). 4.10 and 4.90 on
+// VER_PLATFORM_WIN32_WINDOWS are Windows 98 and ME.
+KQWIN_API void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor);
+
+// The default configuration stored for a serial port ("COM1"), as GetDefaultCommConfigA returns it: a
+// COMMCONFIG with its provider data. Any size is kept as given (also more than 1024 bytes).
+KQWIN_API void SetCommConfigBytes(const std::string& port, const std::vector<BYTE>& bytes);
+// Nothing when the port has no stored configuration (it then has the default one).
+KQWIN_API std::optional<std::vector<BYTE>> CommConfigBytes(const std::string& port);
+// The configuration of a port with nothing stored.
+KQWIN_API std::vector<BYTE> DefaultCommConfigBytes();
+
+// ---- the shell: processes that ShellExecuteExA started ---------------------------------------------------
+
+// One start by ShellExecuteExA. The machine's own rundll32 ("C:\WINDOWS\SYSTEM32\rundll32.exe") runs
+// PrintUIEntry and InstallHinfSection for real; any other program runs doing nothing and exits with 0.
+struct ProcessStart {
+    std::string file;       // the Windows path found for lpFile
+    std::string verb;       // as passed (empty for none)
+    std::string parameters;
+    std::string directory;
+    int show = 0;
+    ULONG mask = 0;
+    HWND window = nullptr;
+    DWORD exitCode = 0;
+};
+KQWIN_API std::vector<ProcessStart> ProcessStarts();
+KQWIN_API void ClearProcessStarts();
+// The next run of the machine's rundll32 exits with `exitCode` at once, without reading its command line.
+KQWIN_API void ForceNextRundll32Exit(DWORD exitCode);
 
 } // namespace kqwin::control
