@@ -7,7 +7,8 @@ set -eu
 packages="cmake ninja-build g++ pkg-config python3"
 if [ "${1:-}" != "--linux" ]; then
     packages="$packages googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind
-        g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 debootstrap"
+        g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 debootstrap
+        xvfb xauth fonts-nanum imagemagick"
     command -v npm >/dev/null 2>&1 || packages="$packages nodejs npm"
 fi
 

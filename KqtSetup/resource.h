@@ -1,0 +1,56 @@
+// Resource and control ids of KqtSetup, shared by KqtSetup.rc and the code.
+#pragma once
+
+// Dialog templates
+#define IDD_ABOUTBOX 100
+#define IDD_SETUP_DIALOG 102
+
+// Icons and bitmaps
+#define IDR_MAINFRAME 128
+#define IDB_BANNER 129
+#define IDI_PRINTER 135
+
+// String table
+#define IDS_ABOUTBOX 101
+#define IDS_SELECT_PORT 102
+#define IDS_INF_NOT_FOUND 103
+#define IDS_PRINTER_NAME 104
+#define IDS_SYSTEM_ERROR 105
+#define IDS_INSTALL_OK 106
+#define IDS_CANNOT_OPEN_PRINTER 107
+#define IDS_OUT_OF_MEMORY 108
+#define IDS_SET_PROPERTIES_FAILED 109
+#define IDS_NO_SUPPORTED_PORT 110
+#define IDS_CANNOT_REMOVE 111
+#define IDS_REMOVE_OK 112
+#define IDS_CLICK_INSTALL 113
+#define IDS_CLICK_REMOVE 114
+#define IDS_STEP_COPYING 115
+#define IDS_STEP_PROPERTIES 116
+#define IDS_STEP_DONE 117
+#define IDS_STEP_REMOVE_PRINTER 118
+#define IDS_STEP_REMOVE_PROCESSOR 119
+#define IDS_STEP_REMOVE_MONITOR 120
+#define IDS_STEP_REMOVED 121
+#define IDS_STEP_FAILED 122
+#define IDS_STEP_PORT 123
+
+// Controls of the main dialog
+#define IDC_PORT 1000
+#define IDC_INSTALL 1001
+#define IDC_BAUDRATE 1004
+#define IDC_DATABITS 1006
+#define IDC_PARITY 1007
+#define IDC_STOPBITS 1008
+#define IDC_FLOWCONTROL 1009
+#define IDC_REMOVE 1010
+#define IDC_LABEL_BAUDRATE 1011
+#define IDC_LABEL_DATABITS 1012
+#define IDC_LABEL_PARITY 1013
+#define IDC_LABEL_STOPBITS 1014
+#define IDC_LABEL_FLOWCONTROL 1015
+#define IDC_PROGRESS 1017
+#define IDC_STATUS 1018
+
+// System menu command that opens the about box
+#define IDM_ABOUTBOX 0x0010
