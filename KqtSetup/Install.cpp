@@ -1,5 +1,208 @@
-// The install sequence: the handler of the install button.
+// The install sequence: the handler of the install button. Windows 2000/XP install through the
+// system's printer set-up entry and the NT media; Windows 98/ME run the Chicago media's INF and then add
+// driver, monitor, print processor and printer themselves. Both end by binding the printer to KQPRINT.
 #include "SetupDlg.h"
 
-// The sequence comes next; until then the button does nothing.
-void CSetupDlg::OnInstall() {}
+#include <shellapi.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+char kRaw[] = "RAW";
+char kProcessorName[] = "KQPRINT";
+char kProcessorFile[] = "KQPRINT.DLL";
+char kMonitorName[] = "ZIDERIVAR"; // the name the remove sequence deletes
+char kMonitorFile[] = "KQMON.DLL";
+char kDriverMonitor[] = "KQMON";
+char kEnvironment9x[] = "Windows 4.0";
+char kHelpFile[] = "UNIDRV.HLP";
+// each name ended by a zero byte, one more after the last
+char kDependentFiles[] = "UNIDRV.DLL\0UNIDRV.HLP\0ICONLIB.DLL\0";
+
+// The folder of the program, without its last backslash.
+CString ProgramFolder() {
+    char path[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (char* slash = std::strrchr(path, '\\')) {
+        *slash = '\0';
+    }
+    return path;
+}
+
+CString SystemFolder() {
+    char dir[MAX_PATH] = {};
+    GetSystemDirectoryA(dir, MAX_PATH);
+    return dir;
+}
+
+// Runs the system's rundll32 with `parameters` and waits for it. Its exit code, or -1 when it could not
+// be started. The system's own copy is named by its full path: a bare name is looked for beside the
+// program and in the current folder first, where a planted rundll32.exe would run with our rights.
+LONG RunRundll32(HWND owner, const CString& parameters) {
+    const CString program = SystemFolder() + "\\rundll32.exe";
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
+    info.hwnd = owner;
+    info.lpVerb = "open";
+    info.lpFile = program;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOWNORMAL;
+    LONG outcome = -1;
+    if (ShellExecuteExA(&info) && reinterpret_cast<INT_PTR>(info.hInstApp) > 32) {
+        if (info.hProcess) {
+            WaitForSingleObject(info.hProcess, INFINITE);
+            DWORD code = 0;
+            if (GetExitCodeProcess(info.hProcess, &code)) {
+                outcome = static_cast<LONG>(code);
+            }
+        }
+    }
+    if (info.hProcess) {
+        CloseHandle(info.hProcess);
+    }
+    return outcome;
+}
+
+// The last error as an outcome: a failure that left no error still counts as one.
+LONG FailureOutcome() {
+    const DWORD error = GetLastError();
+    return error != 0 ? static_cast<LONG>(error) : -1;
+}
+
+} // namespace
+
+void CSetupDlg::OnInstall() {
+    UpdateData(TRUE);
+
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    GetVersionExA(&version);
+    const bool nt = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+
+    const CString infPath = ProgramFolder() + (nt ? "\\NT\\KQT50.INF" : "\\Chicago\\KQT50.INF");
+    {
+        CFileFind finder;
+        if (!finder.FindFile(infPath)) {
+            AfxMessageBox(IDS_INF_NOT_FOUND, MB_OK);
+            return;
+        }
+    }
+
+    CString printerName;
+    printerName.LoadString(IDS_PRINTER_NAME);
+
+    const int selected = m_cbPort.GetCurSel();
+    if (selected == CB_ERR) {
+        AfxMessageBox(IDS_SELECT_PORT, MB_OK);
+        m_cbPort.SetFocus();
+        return;
+    }
+    CString port;
+    m_cbPort.GetLBText(selected, port);
+
+    BeginProgress();
+    ProgressStep(IDS_STEP_PORT);
+    WriteSerialSettings(port);
+
+    LONG outcome = -1;
+    if (nt) {
+        CString parameters;
+        parameters.Format("PRINTUI.DLL,PrintUIEntry /if /b \"%s\" /f \"%s\" /r \"%s\" /w /v \"Windows 2000 or XP\" /m \"%s\"",
+                          static_cast<LPCSTR>(printerName), static_cast<LPCSTR>(infPath),
+                          static_cast<LPCSTR>(port), static_cast<LPCSTR>(printerName));
+        ProgressStep(IDS_STEP_COPYING);
+        CWaitCursor wait;
+        outcome = RunRundll32(m_hWnd, parameters);
+    } else {
+        CString driverPath;
+        driverPath.Format("%s\\kqt50.drv", static_cast<LPCSTR>(SystemFolder()));
+        CString parameters;
+        parameters.Format("SETUPAPI.DLL,InstallHinfSection DefaultInstall 128 %s", static_cast<LPCSTR>(infPath));
+        ProgressStep(IDS_STEP_COPYING);
+        CWaitCursor wait;
+        RunRundll32(m_hWnd, parameters); // the spooler calls below decide
+        ProgressStep(IDS_STEP_COPYING);
+
+        CString name = printerName;
+        DRIVER_INFO_3A driver = {};
+        driver.cVersion = 0x570;
+        driver.pName = name.GetBuffer(0);
+        driver.pEnvironment = kEnvironment9x;
+        driver.pDriverPath = driverPath.GetBuffer(0);
+        driver.pDataFile = driver.pDriverPath;
+        driver.pConfigFile = driver.pDriverPath;
+        driver.pHelpFile = kHelpFile;
+        driver.pDependentFiles = kDependentFiles;
+        driver.pMonitorName = kDriverMonitor;
+        driver.pDefaultDataType = kRaw;
+        if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
+            outcome = FailureOutcome();
+        } else {
+            MONITOR_INFO_2A monitor = {kMonitorName, kEnvironment9x, kMonitorFile};
+            AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor));
+            AddPrintProcessorA(nullptr, kEnvironment9x, kProcessorFile, kProcessorName);
+
+            CString printerPort = port;
+            PRINTER_INFO_2A printer = {};
+            printer.pPrinterName = name.GetBuffer(0);
+            printer.pPortName = printerPort.GetBuffer(0);
+            printer.pDriverName = printer.pPrinterName;
+            printer.pPrintProcessor = kProcessorName;
+            printer.pDatatype = kRaw;
+            printer.Attributes = PRINTER_ATTRIBUTE_ENABLE_BIDI;
+            if (const HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&printer))) {
+                ClosePrinter(added);
+                outcome = 0;
+            } else {
+                outcome = FailureOutcome();
+            }
+        }
+    }
+
+    if (outcome == 0 && SetPrinterProperties(printerName)) {
+        ProgressStep(IDS_STEP_DONE);
+        AfxMessageBox(IDS_INSTALL_OK, MB_OK);
+        PostMessage(WM_COMMAND, IDOK, 0);
+        return;
+    }
+    ProgressStep(IDS_STEP_FAILED);
+    AfxMessageBox(IDS_SYSTEM_ERROR, MB_OK);
+    PostMessage(WM_COMMAND, IDCANCEL, 0);
+}
+
+BOOL CSetupDlg::SetPrinterProperties(const CString& printerName) {
+    ProgressStep(IDS_STEP_PROPERTIES);
+    CString name = printerName;
+    PRINTER_DEFAULTSA access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(name.GetBuffer(0), &printer, &access)) {
+        AfxMessageBox(IDS_CANNOT_OPEN_PRINTER, MB_OK);
+        return FALSE;
+    }
+    DWORD needed = 0;
+    GetPrinterA(printer, 2, nullptr, 0, &needed);
+    const std::unique_ptr<BYTE[]> record(new (std::nothrow) BYTE[needed]);
+    if (!record) {
+        AfxMessageBox(IDS_OUT_OF_MEMORY, MB_OK);
+        ClosePrinter(printer);
+        return FALSE;
+    }
+    if (!GetPrinterA(printer, 2, record.get(), needed, &needed)) {
+        ClosePrinter(printer);
+        return FALSE;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(record.get());
+    info->pPrintProcessor = kProcessorName;
+    info->Attributes |= PRINTER_ATTRIBUTE_ENABLE_BIDI | PRINTER_ATTRIBUTE_RAW_ONLY;
+    const BOOL set = SetPrinterA(printer, 2, record.get(), 0);
+    if (!set) {
+        AfxMessageBox(IDS_SET_PROPERTIES_FAILED, MB_OK);
+    }
+    ClosePrinter(printer);
+    return set;
+}
