@@ -17,7 +17,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 base=${KQ_FRESH_BASE:-/var/cache/kqt50/bookworm-minbase}
-mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
+# The machine's own Debian mirror (deb822 sources or a classic sources.list), else Debian's.
+mirror=$( (sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null;
+    sed -n 's/^deb  *\(http[^ ]*\) .*/\1/p' /etc/apt/sources.list 2>/dev/null) | head -n 1 || true)
 mirror=${mirror:-http://deb.debian.org/debian}
 
 if [ ! -f "$base/.ready" ]; then
