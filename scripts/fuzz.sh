@@ -2,10 +2,12 @@
 # Fuzzes the print processor with libFuzzer under AddressSanitizer and UBSan (preset linux-fuzz):
 #   pump_fuzz    a job, its copies and resolution through the whole processor and the stand-in spooler
 #   params_fuzz  the parameter lookup
+#   preview_fuzz kqspool's receipt preview: any stream, paper width and resolution
 #
-#   scripts/fuzz.sh --short            replay the seeds and regressions, then each target for about 50 s
-#   scripts/fuzz.sh --long [SECONDS]   both targets for SECONDS in all (default 3600): seven eighths for
-#                                      pump_fuzz, the rest for params_fuzz (a hundred times faster)
+#   scripts/fuzz.sh --short            replay the seeds and regressions, then the targets for about 100 s
+#   scripts/fuzz.sh --long [SECONDS]   the targets for SECONDS in all (default 3600): three quarters for
+#                                      pump_fuzz, an eighth for preview_fuzz, the rest for params_fuzz
+#                                      (a hundred times faster)
 #   scripts/fuzz.sh --replay           only replay the seeds and regressions
 #
 # Inputs are of up to 4 KB: the processor keeps little state between commands, and longer inputs only
@@ -35,7 +37,7 @@ if [ "$build" = build/linux-fuzz ]; then
     cmake --preset linux-fuzz >/dev/null
     cmake --build --preset linux-fuzz -j 2
 else
-    cmake --build "$build" -j 2 --target pump_fuzz params_fuzz
+    cmake --build "$build" -j 2 --target pump_fuzz params_fuzz preview_fuzz
 fi
 case "$build" in
 /*) ;;
@@ -74,9 +76,9 @@ run() {
         [ -f "$log" ] || continue
         n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         execs=$((execs + ${n:-0}))
-        if grep -Eq '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^pump_fuzz: ' "$log"; then
+        if grep -Eq '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview)_fuzz: ' "$log"; then
             status=1
-            grep -E '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^pump_fuzz: ' "$log" | sed "s|^|fuzz: $target: |" >&2
+            grep -E '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview)_fuzz: ' "$log" | sed "s|^|fuzz: $target: |" >&2
         fi
     done
     after=$(ls "$regressions" | wc -l)
@@ -91,12 +93,15 @@ run() {
 }
 
 if [ "$mode" = --short ]; then
-    run pump 50
-    run params 50
+    run pump 45
+    run params 25
+    run preview 30
 else
-    pump=$((total * 7 / 8))
+    pump=$((total * 3 / 4))
+    preview=$((total / 8))
     run pump "$pump"
-    run params "$((total - pump))"
+    run preview "$preview"
+    run params "$((total - pump - preview))"
 fi
 
 printf 'fuzz: summary (%s)%s\n' "$mode" "$summary"

@@ -9,8 +9,10 @@ cmake --preset sample >/dev/null
 cmake --build --preset sample >/dev/null
 export KQT50_ROOT="${KQT50_ROOT:-$PWD/build/machine}"
 out=build/sample-output.prn
-build/sample/bin/kqspool print --out "$out" --trace-writes build/sample-writes.txt samples/receipt.prn
+build/sample/bin/kqspool print --out "$out" --trace-writes build/sample-writes.txt \
+    --preview build/sample-receipt.png samples/receipt.prn
 echo "Port output:    $out ($(wc -c <"$out") bytes)"
+echo "Preview:        build/sample-receipt.png (the receipt as the KQT-50 prints it)"
 echo "Write trace:    build/sample-writes.txt ($(wc -l <build/sample-writes.txt) writes)"
 echo "Monitor copy:   $KQT50_ROOT/c/kqt50mon.dat"
 cmp -s "$out" "$KQT50_ROOT/c/kqt50mon.dat" && echo "The monitor's copy equals the port output."

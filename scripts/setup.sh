@@ -4,7 +4,8 @@
 #   scripts/setup.sh --linux  only what the Linux build and kqspool need
 set -eu
 
-packages="cmake ninja-build g++ pkg-config python3"
+# libpng, the console fonts and Unifont: kqspool's receipt preview
+packages="cmake ninja-build g++ pkg-config python3 libpng-dev console-setup-linux unifont"
 if [ "${1:-}" != "--linux" ]; then
     packages="$packages googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind
         g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 debootstrap

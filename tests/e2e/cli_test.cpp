@@ -38,6 +38,9 @@ TEST_F(CommandLineTest, UsageErrorsExit2WithoutPrinting) {
         {"print", "--out"},
         {"print", "--trace-writes"},
         {"print", "--colour", job},
+        {"print", "--preview"},
+        {"check", "--paper-width", "7", job},
+        {"check", "--paper-width", "wide", job},
     };
     for (const auto& args : cases) {
         std::string line;

@@ -5,6 +5,7 @@
 #include "stops.h"
 
 #include "escpos.h"
+#include "preview.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -26,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -66,6 +68,10 @@ constexpr char kUsageText[] =
     "                      without it, the port's configured target (print) or a scratch file (check)\n"
     "  --trace-writes PATH one line per write of the print processor: byte count, space, bytes in hex\n"
     "  --no-monitor        send the print processor's output to the port without the language monitor\n"
+    "  --preview PNG       also draw what the port received as the KQT-50 prints it, into a PNG image\n"
+    "                      (red marks are the preview's own: where the paper is cut, what it cannot draw)\n"
+    "  --paper-width DOTS  paper width of the preview in dots, 8 a millimetre (default 576: 72 mm;\n"
+    "                      384 for 58 mm paper)\n"
     "  --help              this text\n"
     "  --version           the version\n"
     "\n"
@@ -73,7 +79,7 @@ constexpr char kUsageText[] =
     "\n"
     "Exit status:\n"
     "  0  every byte of every job was printed (checked: would be printed)\n"
-    "  1  a job was not printed, or the printer could not be set up\n"
+    "  1  a job was not printed, the printer could not be set up, or the preview could not be written\n"
     "  2  usage error\n"
     "  3  printed, but part of a job was not sent: the print processor stopped a copy early\n"
     "  4  a job file could not be read (missing, unreadable, a directory)\n"
@@ -87,6 +93,8 @@ struct Options {
     std::optional<std::string> out;
     std::optional<std::string> trace;
     bool monitor = true;
+    std::optional<std::string> preview;
+    int paperWidth = 576;
     std::vector<std::string> jobs;
 };
 
@@ -537,7 +545,59 @@ int Status(const std::vector<JobResult>& results, bool interrupted) {
     return any(JobState::Partial) ? kPartial : kAllPrinted;
 }
 
+// The preview's file: removed again unless a picture was written into it.
+class PreviewFile {
+  public:
+    explicit PreviewFile(std::string path) : path_(std::move(path)), file_(std::fopen(path_.c_str(), "wb")) {}
+    ~PreviewFile() {
+        if (file_ && std::fclose(file_) == 0 && kept_) {
+            return;
+        }
+        if (file_) {
+            std::remove(path_.c_str());
+        }
+    }
+    PreviewFile(const PreviewFile&) = delete;
+    PreviewFile& operator=(const PreviewFile&) = delete;
+    FILE* get() const { return file_; }
+    void Keep() { kept_ = true; }
+
+  private:
+    std::string path_;
+    FILE* file_;
+    bool kept_ = false;
+};
+
+// Draws what the port received into the open preview file; its warnings go to standard error.
+bool WritePreview(const std::vector<BYTE>& received, const Options& opt, FILE* file) {
+    const preview::Fonts fonts = preview::Fonts::Load();
+    const preview::Preview drawn = preview::Render(received, fonts, {opt.paperWidth, opt.dpi});
+    for (const std::string& warning : drawn.warnings) {
+        std::fprintf(stderr, "kqspool: warning: preview: %s\n", warning.c_str());
+    }
+    std::string error;
+    if (!preview::WritePng(drawn.picture, file, &error)) {
+        std::fprintf(stderr, "kqspool: %s: cannot write the preview: %s\n", opt.preview->c_str(),
+                     error.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "kqspool: preview %s: %d x %d dots (%.1f x %.1f mm)\n", opt.preview->c_str(),
+                 drawn.picture.width, drawn.picture.height, drawn.picture.width / 8.0,
+                 drawn.picture.height * 25.4 / opt.dpi);
+    return true;
+}
+
 int Run(const Options& opt) {
+    // Opened before printing, so that a path it cannot write costs no paper.
+    std::optional<PreviewFile> previewFile;
+    if (opt.preview) {
+        previewFile.emplace(*opt.preview);
+        if (!previewFile->get()) {
+            std::fprintf(stderr, "kqspool: %s: cannot write the preview: %s\n", opt.preview->c_str(),
+                         std::strerror(errno));
+            return kFailed;
+        }
+    }
     std::optional<ScratchMachine> scratch;
     if (opt.check) {
         scratch.emplace();
@@ -579,12 +639,16 @@ int Run(const Options& opt) {
         }
     }
     std::vector<std::pair<uint64_t, uint64_t>> images;
+    std::vector<BYTE> received; // what the port took, for the preview
     std::vector<JobResult> results;
     bool interrupted = false;
     {
-        const WriteObserverScope observe([&](const BYTE* bytes, DWORD count, DWORD) {
+        const WriteObserverScope observe([&](const BYTE* bytes, DWORD count, DWORD accepted) {
             if (const auto image = PageImage(bytes, count)) {
                 images.push_back(*image);
+            }
+            if (opt.preview) {
+                received.insert(received.end(), bytes, bytes + std::min(count, accepted));
             }
             if (!trace) {
                 return;
@@ -647,6 +711,12 @@ int Run(const Options& opt) {
                  viaMonitor && !opt.check ? " through KQMON (capture c:\\kqt50mon.dat)" : "",
                  static_cast<unsigned long long>(totals.bandsIn), totals.images.size(),
                  opt.check ? "(scratch)" : root.c_str());
+    if (previewFile) {
+        if (!WritePreview(received, opt, previewFile->get())) {
+            return kFailed;
+        }
+        previewFile->Keep();
+    }
     return Status(results, interrupted);
 }
 
@@ -697,6 +767,18 @@ int main(int argc, char** argv) {
                 return UsageError("--trace-writes needs a path");
             }
             opt.trace = v;
+        } else if (arg == "--preview") {
+            const char* v = value();
+            if (!v || !*v) {
+                return UsageError("--preview needs a path");
+            }
+            opt.preview = v;
+        } else if (arg == "--paper-width") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, 8, 4096, &n)) {
+                return UsageError("--paper-width needs a number of dots from 8 to 4096");
+            }
+            opt.paperWidth = static_cast<int>(n);
         } else if (arg == "--no-monitor") {
             opt.monitor = false;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {

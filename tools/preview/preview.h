@@ -1,0 +1,48 @@
+// preview: draws an ESC/POS byte stream as the KQT-50 prints it on its paper, for a PNG that shows a
+// receipt before paper is spent on it.
+//
+// It reads the stream that leaves the print processor: text in the printer's fonts A (12×24) and B (9×17)
+// with its print modes, line spacing and feeds, raster and downloaded images, barcodes with their
+// human-readable line, and a dashed red line with a label where the paper is cut. What it cannot show is
+// skipped by its length and named once in a warning; nothing is drawn from it.
+#pragma once
+
+#include "fonts.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace preview {
+
+// Colours of the picture. Marks are the preview's own notes (cuts, characters it cannot draw): they
+// are never printed.
+enum Ink : uint8_t { kPaper = 0, kDot = 1, kMark = 2 };
+
+// One byte per dot, row after row from the top.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> dots;
+
+    uint8_t At(int x, int y) const { return dots[static_cast<size_t>(y) * width + x]; }
+};
+
+struct Options {
+    int paperWidth = 576;  // dots across the paper (72 mm at 8 dots a millimetre)
+    int dpi = 203;         // dots per inch along the paper; the printer's feeds are in 1/180 inch
+    int maxRows = 1 << 18; // the longest picture drawn (about 33 m at 203 dpi): longer ones stop there
+};
+
+struct Preview {
+    Picture picture;
+    std::vector<std::string> warnings; // each thing it could not show, once
+};
+
+Preview Render(std::span<const uint8_t> stream, const Fonts& fonts, const Options& options = {});
+
+// Writes `picture` as a PNG image (white paper, black dots, red marks).
+bool WritePng(const Picture& picture, std::FILE* out, std::string* error);
+
+} // namespace preview
