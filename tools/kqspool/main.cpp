@@ -10,6 +10,7 @@
 #include <winspool.h>
 
 #include "kqwin/control.h"
+#include "kqmon.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -218,7 +219,7 @@ class PortTargetOverride {
   public:
     explicit PortTargetOverride(const std::string& target) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KQT50 Stand-in\\Ports", 0, KEY_READ, &key) == 0) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, control::kPortTargetKey, 0, KEY_READ, &key) == 0) {
             char value[4096];
             DWORD size = sizeof(value) - 1;
             DWORD type = 0;
@@ -238,7 +239,7 @@ class PortTargetOverride {
             return;
         }
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KQT50 Stand-in\\Ports", 0, KEY_WRITE, &key) == 0) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, control::kPortTargetKey, 0, KEY_WRITE, &key) == 0) {
             RegDeleteValueA(key, kPortName);
             RegCloseKey(key);
         }
@@ -463,7 +464,8 @@ JobResult PrintJob(const std::string& file, const Options& opt,
         r.state = JobState::Empty;
         return r;
     }
-    std::u16string printer = u"KQT-50 Receipt";
+    const std::string name = kPrinterName;
+    std::u16string printer(name.begin(), name.end());
     DEVMODEW devmode{};
     devmode.dmSize = sizeof(devmode);
     devmode.dmFields = DM_COPIES;
@@ -634,6 +636,8 @@ int Run(const Options& opt) {
         totals.images.insert(totals.images.end(), r.images.begin(), r.images.end());
     }
     const std::string part = partly ? " (" + std::to_string(partly) + " in part)" : "";
+    const std::string throughMonitor =
+        std::string(" through ") + kMonitorName + " (capture " + kqmon::kCapturePath + ")";
     std::fprintf(stderr,
                  "kqspool: %zu of %zu job(s) %s%s: %llu bytes in, %llu writes, %llu bytes to %s %s%s; "
                  "%llu band(s) in, %zu page image(s) out; machine %s\n",
@@ -644,7 +648,7 @@ int Run(const Options& opt) {
                  opt.check && !opt.out ? "(scratch)"
                  : target == "-"       ? "(standard output)"
                                        : target.c_str(),
-                 viaMonitor && !opt.check ? " through KQMON (capture c:\\kqt50mon.dat)" : "",
+                 viaMonitor && !opt.check ? throughMonitor.c_str() : "",
                  static_cast<unsigned long long>(totals.bandsIn), totals.images.size(),
                  opt.check ? "(scratch)" : root.c_str());
     return Status(results, interrupted);
