@@ -2,11 +2,6 @@
 #include "kqmon.h"
 
 namespace kqmon {
-namespace {
-
-constexpr char kCapturePath[] = "c:\\kqt50mon.dat";
-
-} // namespace
 
 HANDLE OpenCaptureFile(DWORD* error) {
     // The spooler's account writes here and any user can put something at this path first: a link is not

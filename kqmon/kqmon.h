@@ -9,7 +9,9 @@ namespace kqmon {
 
 struct MonitorTable;
 
-// The spooler's table of port functions, as monitors exchange it: 13 entries, 8-bit names.
+// The spooler's table of port functions, as monitors exchange it: 13 entries, 8-bit names. The system
+// headers have only the wide-name table of later spoolers, so it is defined here, and the stand-in spooler
+// takes it from here too.
 struct MonitorTable {
     BOOL(WINAPI* pfnEnumPorts)(LPSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned);
     BOOL(WINAPI* pfnOpenPort)(LPSTR name, PHANDLE port);
@@ -45,6 +47,9 @@ constexpr int kTraceError = 3;
 
 // Formats a trace line and hands it to the debugger output; the level travels with it, unfiltered.
 int DebugTrace(int level, LPCSTR format, ...);
+
+// Where every document's bytes are copied; one file for all ports.
+constexpr char kCapturePath[] = "c:\\kqt50mon.dat";
 
 // Opens the capture file for a new document, emptied; INVALID_HANDLE_VALUE when it cannot be had safely.
 HANDLE OpenCaptureFile(DWORD* error);

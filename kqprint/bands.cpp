@@ -97,6 +97,23 @@ bool AppendBand(BandList& list, RasterBand* band) {
     return true;
 }
 
+bool AppendNewBand(BandList& list, MallocPtr<RasterBand>& band, MallocPtr<BYTE>& data, LONG width,
+                   LONG rows) {
+    if (!band) {
+        return false;
+    }
+    band->Width = width;
+    band->Rows = rows;
+    band->Data = data.get();
+    band->Next = nullptr;
+    if (!AppendBand(list, band.get())) {
+        return false;
+    }
+    data.release();
+    band.release();
+    return true;
+}
+
 void FreeBandList(RasterBand* head) {
     while (head) {
         RasterBand* next = head->Next;
@@ -104,6 +121,11 @@ void FreeBandList(RasterBand* head) {
         std::free(head);
         head = next;
     }
+}
+
+void ClearBandList(BandList& list) {
+    FreeBandList(list.BandHead);
+    list = BandList{};
 }
 
 bool WritePageImage(HANDLE printer, LONG width, LONG height, const RasterBand* head) {
@@ -130,8 +152,7 @@ bool FlushBandList(BandList& list, HANDLE printer) {
         return true;
     }
     const bool written = WritePageImage(printer, list.BandMaxWidth, list.BandTotalRows, list.BandHead);
-    FreeBandList(list.BandHead);
-    list = BandList{};
+    ClearBandList(list);
     return written;
 }
 

@@ -226,17 +226,7 @@ BOOL WINAPI ClosePrintProcessor(HANDLE handle) {
         return FALSE;
     }
     std::memset(job->Signature, 0, sizeof(job->Signature));
-    job->PrinterHandle.reset();
-    job->OpenDataPrinterName.reset();
-    job->ResumeEvent.reset();
-    job->PrinterName.reset();
-    job->Datatype.reset();
-    job->DocumentName.reset();
-    job->OutputFile.reset();
-    job->Parameters.reset();
-    FreeBandList(job->Bands.BandHead);
-    job->Bands = BandList{};
-    JobPtr release(job);
+    JobPtr release(job); // the record's members close and free what it owns, its bands included
     return TRUE;
 }
 

@@ -20,7 +20,7 @@ BOOL PrivateDirective(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd);
 BOOL PartialCut(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd);
 
 // ESC commands: second byte, parameter bytes read in one read, special handling.
-constexpr CommandSpec kEscCommands[] = {
+constexpr CommandDef kEscCommands[] = {
     {0x0C, 0, nullptr},               // FF   print page (page mode)
     {0x20, 1, nullptr},               // SP n right-side character spacing
     {0x21, 1, nullptr},               // !  n print mode
@@ -100,19 +100,7 @@ bool AppendBlankBand(BandList& list, LONG width, int64_t rows) {
     }
     MallocPtr<RasterBand> band(static_cast<RasterBand*>(std::malloc(sizeof(RasterBand))));
     MallocPtr<BYTE> data(static_cast<BYTE*>(std::calloc(static_cast<size_t>(rows), static_cast<size_t>(width))));
-    if (!band || !data) {
-        return false;
-    }
-    band->Width = width;
-    band->Rows = static_cast<LONG>(rows);
-    band->Data = data.get();
-    band->Next = nullptr;
-    if (!AppendBand(list, band.get())) {
-        return false;
-    }
-    data.release();
-    band.release();
-    return true;
+    return data && AppendNewBand(list, band, data, width, static_cast<LONG>(rows));
 }
 
 BOOL PrintAndFeed(ProcessorJob& job, HANDLE, CommandBuffer& cmd) {
@@ -187,16 +175,17 @@ BOOL PartialCut(ProcessorJob& job, HANDLE, CommandBuffer&) {
 
 } // namespace
 
-BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const CommandSpec* table, size_t count) {
+BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const CommandDef* table,
+                        size_t count) {
     CommandBuffer cmd;
     cmd.bytes[0] = prefix;
     if (!ReadExact(reader, cmd.bytes + 1, 1)) {
         return FALSE;
     }
     // the tables are in order of their codes
-    const CommandSpec* end = table + count;
-    const CommandSpec* command = std::lower_bound(
-        table, end, cmd.bytes[1], [](const CommandSpec& c, BYTE code) { return c.code < code; });
+    const CommandDef* end = table + count;
+    const CommandDef* command = std::lower_bound(
+        table, end, cmd.bytes[1], [](const CommandDef& c, BYTE code) { return c.code < code; });
     if (command == end || command->code != cmd.bytes[1]) {
         return FALSE; // not a command of this printer: nothing is sent
     }
@@ -212,33 +201,6 @@ BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const Com
 
 BOOL HandleEscSequence(ProcessorJob& job, HANDLE reader) {
     return HandleTableCommand(job, reader, ESC, kEscCommands, sizeof(kEscCommands) / sizeof(kEscCommands[0]));
-}
-
-BOOL CopyJobDataAfter(HANDLE printer, HANDLE reader, uint64_t count, const BYTE* lead, DWORD leadCount) {
-    if (count > MAXDWORD || count > SIZE_MAX) {
-        return FALSE; // more than one read can move
-    }
-    if (count == 0) {
-        return leadCount == 0 || WriteExact(printer, lead, leadCount);
-    }
-    const GlobalPtr<BYTE> block = AllocZeroed(static_cast<SIZE_T>(count));
-    if (!block) {
-        return FALSE;
-    }
-    const auto n = static_cast<DWORD>(count);
-    // A job that ends inside the data sends nothing: half an image would make the printer take the
-    // bytes after it for image data.
-    if (!ReadExact(reader, block.get(), n)) {
-        return FALSE;
-    }
-    if (leadCount > 0 && !WriteExact(printer, lead, leadCount)) {
-        return FALSE;
-    }
-    return WriteExact(printer, block.get(), n);
-}
-
-BOOL CopyJobData(HANDLE printer, HANDLE reader, DWORD count) {
-    return CopyJobDataAfter(printer, reader, count, nullptr, 0);
 }
 
 } // namespace kqprint

@@ -17,13 +17,13 @@ BOOL Barcode(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd);
 BOOL RasterImage(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd);
 
 // FS commands: second byte, parameter bytes read in one read, special handling.
-constexpr CommandSpec kFsCommands[] = {
+constexpr CommandDef kFsCommands[] = {
     {0x70, 2, nullptr},        // p n m   print NV image
     {0x71, 1, DefineNvImages}, // q n [xL xH yL yH d1...dk]...   define NV images
 };
 
 // GS commands: second byte, parameter bytes read in one read, special handling.
-constexpr CommandSpec kGsCommands[] = {
+constexpr CommandDef kGsCommands[] = {
     {0x21, 1, nullptr},               // !  n character size
     {0x24, 2, nullptr},               // $  nL nH absolute vertical position (page mode)
     {0x2A, 2, DefineDownloadedImage}, // *  x y d1...d(x*y*8)
@@ -96,6 +96,25 @@ bool Store(CommandBuffer& cmd, BYTE c) {
     }
     cmd.bytes[cmd.length++] = c;
     return true;
+}
+
+// Reads and drops one ESC sequence inside barcode data, its ESC already read.
+bool SkipEmbeddedEsc(HANDLE reader) {
+    BYTE b;
+    BYTE dropped[2];
+    if (!ReadExact(reader, &b, 1)) {
+        return false;
+    }
+    switch (b) {
+    case 0x24: // ESC $ nL nH
+        return ReadExact(reader, dropped, 2);
+    case 0x2D: // ESC - n
+    case 0x45: // ESC E n
+    case 0x4A: // ESC J n
+        return ReadExact(reader, dropped, 1);
+    default:
+        return false;
+    }
 }
 
 // The next byte of barcode data, with the ESC sequences embedded in the data dropped.
@@ -210,15 +229,9 @@ BOOL RasterImage(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd) {
     if (bytes > 0 && !ReadImageData(reader, static_cast<size_t>(bytes), &data)) {
         return FALSE;
     }
-    band->Data = data.get();
-    band->Width = width;
-    band->Rows = height;
-    band->Next = nullptr;
-    if (!AppendBand(job.Bands, band.get())) {
+    if (!AppendNewBand(job.Bands, band, data, width, height)) {
         return FALSE;
     }
-    data.release();
-    band.release();
     job.PendingBandWidth = width;
     job.PendingBandRows = height;
     return TRUE;
@@ -232,38 +245,6 @@ BOOL HandleFsSequence(ProcessorJob& job, HANDLE reader) {
 
 BOOL HandleGsSequence(ProcessorJob& job, HANDLE reader) {
     return HandleTableCommand(job, reader, GS, kGsCommands, sizeof(kGsCommands) / sizeof(kGsCommands[0]));
-}
-
-BOOL ReadJobData(HANDLE reader, BYTE* dest, uint64_t count) {
-    uint64_t done = 0;
-    while (done < count) {
-        const uint64_t left = count - done;
-        const DWORD ask = left > MAXDWORD ? MAXDWORD : static_cast<DWORD>(left);
-        DWORD got = 0;
-        if (!ReadPrinter(reader, dest + done, ask, &got) || got == 0) {
-            return FALSE; // failed, or the job ended inside the data
-        }
-        done += got > ask ? ask : got;
-    }
-    return TRUE;
-}
-
-BOOL SkipEmbeddedEsc(HANDLE reader) {
-    BYTE b;
-    BYTE dropped[2];
-    if (!ReadExact(reader, &b, 1)) {
-        return FALSE;
-    }
-    switch (b) {
-    case 0x24: // ESC $ nL nH
-        return ReadExact(reader, dropped, 2);
-    case 0x2D: // ESC - n
-    case 0x45: // ESC E n
-    case 0x4A: // ESC J n
-        return ReadExact(reader, dropped, 1);
-    default:
-        return FALSE;
-    }
 }
 
 } // namespace kqprint

@@ -81,8 +81,13 @@ struct BandList {
 // Links a band at the tail and keeps the totals. Refuses (false, nothing linked) a band whose rows would
 // push the page's row count past what a 32-bit count holds.
 bool AppendBand(BandList& list, RasterBand* band);
+// Fills in `band` as `rows` rows of `width` bytes over `data` and links it at the tail, where the list takes
+// both; false, both left to the caller, when there is no band or AppendBand refuses it.
+bool AppendNewBand(BandList& list, MallocPtr<RasterBand>& band, MallocPtr<BYTE>& data, LONG width, LONG rows);
 // Releases every band from `head` on, with its data.
 void FreeBandList(RasterBand* head);
+// Releases the list's bands and leaves it empty, ready for a new page.
+void ClearBandList(BandList& list);
 // Writes the bands as one raster image of `width` bytes by `height` rows. An image taller than the 16-bit
 // height of GS v 0, or one whose block cannot be had in one piece, goes out as consecutive images that
 // together print the same dots. False only when not even one row could be allocated.
@@ -148,19 +153,20 @@ BOOL HandleEscSequence(ProcessorJob& job, HANDLE reader);
 BOOL HandleFsSequence(ProcessorJob& job, HANDLE reader);
 BOOL HandleGsSequence(ProcessorJob& job, HANDLE reader);
 
-// Exactly `count` bytes from the job to the printer, in one read and one write.
-BOOL CopyJobData(HANDLE printer, HANDLE reader, DWORD count);
-// The same, with `lead` bytes (a command's header) written first, and only once the data is in hand,
-// so that a job that ends inside the data sends the printer nothing of the command.
-BOOL CopyJobDataAfter(HANDLE printer, HANDLE reader, uint64_t count, const BYTE* lead, DWORD leadCount);
-// Fills `dest` with exactly `count` bytes of the job, repeating reads as needed.
-BOOL ReadJobData(HANDLE reader, BYTE* dest, uint64_t count);
-// Reads and drops one ESC sequence inside barcode data, its ESC already read.
-BOOL SkipEmbeddedEsc(HANDLE reader);
+// ---- job data in and out ---------------------------------------------------------------------------
 
 // One read that must deliver exactly `count` bytes; one write that must take exactly `count` bytes.
 bool ReadExact(HANDLE reader, void* dest, DWORD count);
 bool WriteExact(HANDLE printer, const void* src, DWORD count);
+// Fills `dest` with exactly `count` bytes of the job, repeating reads as needed.
+bool ReadJobData(HANDLE reader, BYTE* dest, uint64_t count);
+// Exactly `count` bytes from the job to the printer, in one read and one write.
+bool CopyJobData(HANDLE printer, HANDLE reader, DWORD count);
+// The same, with `lead` bytes (a command's header) written first, and only once the data is in hand,
+// so that a job that ends inside the data sends the printer nothing of the command.
+bool CopyJobDataAfter(HANDLE printer, HANDLE reader, uint64_t count, const BYTE* lead, DWORD leadCount);
+
+// ---- command tables ----------------------------------------------------------------------------------
 
 // A command as it is assembled: prefix, second byte, parameters.
 struct CommandBuffer {
@@ -173,14 +179,14 @@ struct CommandBuffer {
 using SpecialHandler = BOOL (*)(ProcessorJob& job, HANDLE reader, CommandBuffer& cmd);
 
 // One row of a prefix's command table.
-struct CommandSpec {
+struct CommandDef {
     BYTE code;              // the command's second byte
     BYTE parameters;        // bytes read in one read after it
     SpecialHandler special; // none: the command is written whole as read
 };
 
 // Whether a command table is in the order of its codes, as HandleTableCommand's search needs.
-constexpr bool InCodeOrder(const CommandSpec* table, size_t count) {
+constexpr bool InCodeOrder(const CommandDef* table, size_t count) {
     for (size_t i = 1; i < count; ++i) {
         if (table[i - 1].code >= table[i].code) {
             return false;
@@ -191,6 +197,6 @@ constexpr bool InCodeOrder(const CommandSpec* table, size_t count) {
 
 // Reads the second byte, looks it up in `table` (in the order of its codes), reads its parameters and
 // writes or hands it on.
-BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const CommandSpec* table, size_t count);
+BOOL HandleTableCommand(ProcessorJob& job, HANDLE reader, BYTE prefix, const CommandDef* table, size_t count);
 
 } // namespace kqprint

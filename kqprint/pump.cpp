@@ -38,10 +38,7 @@ bool RunPass(ProcessorJob& job, HANDLE reader) {
     const HANDLE printer = job.PrinterHandle.get();
     job.PassFlags = 0;
     job.PendingBandRows = 0;
-    FreeBandList(job.Bands.BandHead);
-    job.Bands.BandHead = nullptr;
-    job.Bands.BandTotalRows = 0;
-    job.Bands.BandMaxWidth = 0;
+    ClearBandList(job.Bands);
 
     BYTE buffer[kBatch];
     DWORD count = 0;
@@ -119,16 +116,6 @@ BOOL PumpJob(ProcessorJob& job, LPWSTR documentName) {
 BOOL HandleDleSequence(ProcessorJob& job, HANDLE reader) {
     BYTE command[3] = {DLE, 0, 0};
     return ReadExact(reader, command + 1, 2) && WriteExact(job.PrinterHandle.get(), command, sizeof(command));
-}
-
-bool ReadExact(HANDLE reader, void* dest, DWORD count) {
-    DWORD got = 0;
-    return ReadPrinter(reader, dest, count, &got) && got == count;
-}
-
-bool WriteExact(HANDLE printer, const void* src, DWORD count) {
-    DWORD written = 0;
-    return WritePrinter(printer, const_cast<void*>(src), count, &written) && written == count;
 }
 
 } // namespace kqprint

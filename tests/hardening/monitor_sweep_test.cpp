@@ -4,6 +4,7 @@
 // document must end as documented: the port monitor's failures reach the spooler as the port monitor
 // reported them, the capture's never do; the capture holds every buffer offered to the port; nothing is
 // left open or allocated.
+#include "kqmon.h"
 #include "sweep.h"
 
 #include <algorithm>
@@ -78,7 +79,7 @@ class MonitorSweep : public kqtest::MachineTest,
         copies_ = copies;
     }
 
-    static std::string CapturePath() { return control::HostPath("c:\\kqt50mon.dat"); }
+    static std::string CapturePath() { return control::HostPath(kqmon::kCapturePath); }
 
     // An application prints the job as a RAW document with `fault` armed.
     Document Print(const std::optional<control::Fault>& fault) {

@@ -13,7 +13,7 @@
 namespace kqmontest {
 namespace {
 
-constexpr char kCapturePath[] = "c:\\kqt50mon.dat";
+using kqmon::kCapturePath;
 
 BOOL WINAPI FakeOpenPort(LPSTR name, PHANDLE handle) {
     Fake().calls.push_back(std::string("OpenPort ") + (name ? name : "(none)"));

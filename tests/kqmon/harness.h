@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "kqmon.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,18 +15,7 @@
 namespace kqmontest {
 
 // The 13-entry port function table that monitors exchange.
-struct PortTable {
-    BOOL(WINAPI* pfnEnumPorts)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
-    BOOL(WINAPI* pfnOpenPort)(LPSTR, PHANDLE);
-    BOOL(WINAPI* pfnOpenPortEx)(LPSTR, LPSTR, PHANDLE, PortTable*);
-    BOOL(WINAPI* pfnStartDocPort)(HANDLE, LPSTR, DWORD, DWORD, LPBYTE);
-    BOOL(WINAPI* pfnWritePort)(HANDLE, LPBYTE, DWORD, LPDWORD);
-    BOOL(WINAPI* pfnReadPort)(HANDLE, LPBYTE, DWORD, LPDWORD);
-    BOOL(WINAPI* pfnEndDocPort)(HANDLE);
-    BOOL(WINAPI* pfnClosePort)(HANDLE);
-    void* rest[5];
-};
-static_assert(sizeof(PortTable) == 13 * sizeof(void*), "13 entries");
+using PortTable = kqmon::MonitorTable;
 
 // What the fake port monitor saw and how it answers.
 struct FakePort {

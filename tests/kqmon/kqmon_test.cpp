@@ -104,7 +104,7 @@ class CapturePathTest : public MonitorTest {
         MonitorTest::SetUp();
         std::filesystem::create_directories(std::filesystem::path(CapturePath()).parent_path());
     }
-    std::string CapturePath() { return control::HostPath("c:\\kqt50mon.dat"); }
+    std::string CapturePath() { return control::HostPath(kqmon::kCapturePath); }
     std::string Elsewhere() { return control::HostPath("c:\\secret.txt"); }
 };
 
@@ -187,7 +187,7 @@ TEST_F(SpoolerWithMonitorTest, CaptureEqualsWhatThePortWasOffered) {
     control::InjectFault({control::Op::WritePort, 1, control::FaultKind::Short, 100, 0, true});
     ASSERT_TRUE(Print(job));
     const Bytes port = FileBytes(control::PortTarget("COM1:"));
-    const Bytes capture = FileBytes(control::HostPath("c:\\kqt50mon.dat"));
+    const Bytes capture = FileBytes(control::HostPath(kqmon::kCapturePath));
     EXPECT_EQ(port, job);
     // every re-offered remainder was copied again: 256 as 256+156+56, ...
     size_t expected = 0;
@@ -203,7 +203,7 @@ TEST_F(SpoolerWithMonitorTest, CaptureEqualsWhatThePortWasOffered) {
 TEST_F(SpoolerWithMonitorTest, SecondJobReplacesTheCapture) {
     ASSERT_TRUE(Print(Text("first job with more bytes")));
     ASSERT_TRUE(Print(Text("second")));
-    EXPECT_EQ(FileBytes(control::HostPath("c:\\kqt50mon.dat")), Text("second"));
+    EXPECT_EQ(FileBytes(control::HostPath(kqmon::kCapturePath)), Text("second"));
     EXPECT_EQ(FileBytes(control::PortTarget("COM1:")), Text("first job with more bytessecond"));
 }
 

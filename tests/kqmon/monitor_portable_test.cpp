@@ -28,6 +28,16 @@ TEST_F(MonitorTest, InitializationFillsTheSixOperationsAndNothingElse) {
     }
 }
 
+TEST_F(MonitorTest, EntryPointAcceptsEveryNotification) {
+    using EntryFn = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
+    const auto entry =
+        reinterpret_cast<EntryFn>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "DllEntryPoint")));
+    ASSERT_NE(entry, nullptr);
+    for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH}) {
+        EXPECT_EQ(entry(reinterpret_cast<HINSTANCE>(module_), reason, nullptr), TRUE) << "reason " << reason;
+    }
+}
+
 TEST_F(MonitorTest, InitializationWithoutRootFailsAndLeavesTheTable) {
     char empty[] = "";
     for (LPSTR root : {empty, static_cast<LPSTR>(nullptr)}) {

@@ -37,6 +37,30 @@ TEST(EnumDatatypesTest, SmallBufferAsksForOneEntryAndTheName) {
     }
 }
 
+TEST(EnumDatatypesTest, EitherCountMissingFailsLikeBothAndWritesNothing) {
+    DWORD needed = 7;
+    DWORD returned = 7;
+    struct Case {
+        const char* what;
+        LPDWORD needed;
+        LPDWORD returned;
+    };
+    const Case cases[] = {
+        {"both missing", nullptr, nullptr},
+        {"bytes needed missing", nullptr, &returned},
+        {"entry count missing", &needed, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<BYTE> buffer(kNeeded, kFill);
+        SetLastError(0);
+        EXPECT_FALSE(
+            EnumPrintProcessorDatatypesW(nullptr, nullptr, 1, buffer.data(), kNeeded, c.needed, c.returned));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(buffer, std::vector<BYTE>(kNeeded, kFill));
+    }
+}
+
 TEST(EnumDatatypesTest, EntryFirstAndTheNameAtTheEvenEndOfTheBuffer) {
     struct Case {
         DWORD cbBuf;

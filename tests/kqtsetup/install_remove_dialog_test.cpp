@@ -4,6 +4,7 @@
 #include "dialog_harness.h"
 
 #include "escpos.h"
+#include "kqmon.h"
 #include "kqwin/control.h"
 
 #include <sys/wait.h>
@@ -151,7 +152,8 @@ TEST_F(InstallRemoveTest, WholeLifeByEachPathLeavesTheMachineAsItWas) {
         const std::string port = ReadHost(control::PortTarget("COM1:"));
         const escpos::Bytes out(port.begin(), port.end());
         EXPECT_EQ(escpos::CountRasterImages(out), 1u) << "the page's bands merged into one image";
-        const std::string capture = ReadHost(control::HostPath("c:\\kqt50mon.dat"));
+        const std::string capturePath = control::HostPath(kqmon::kCapturePath);
+        const std::string capture = ReadHost(capturePath);
         EXPECT_TRUE(path.capture ? capture == port : capture.empty()) << capture.size() << " bytes captured";
 
         control::ClearMessageBoxes();
@@ -162,7 +164,8 @@ TEST_F(InstallRemoveTest, WholeLifeByEachPathLeavesTheMachineAsItWas) {
         // What printing made, and the driver's files, which removal leaves: it deletes the driver's key only.
         for (auto it = after.begin(); it != after.end();) {
             const std::string& name = it->first;
-            const bool printed = name == "c/kqt50mon.dat" || name.rfind("ports/", 0) == 0;
+            const bool printed =
+                name == fs::relative(capturePath, root).string() || name.rfind("ports/", 0) == 0;
             const bool driverFile = name.find("spool/drivers/w32x86/3/") != std::string::npos;
             it = (printed || (driverFile && !before.count(name))) ? after.erase(it) : std::next(it);
         }

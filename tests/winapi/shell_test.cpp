@@ -1,6 +1,7 @@
 // The stand-in's shell and rundll32: how ShellExecuteExA finds and runs a program, and the installs that the
 // installer starts through rundll32 (PrintUIEntry from the NT INF, InstallHinfSection from the Chicago INF),
 // with the spooler and registry calls of the installer's remove sequence after them.
+#include "kqmon.h"
 #include "machine.h"
 
 #include <setupapi.h>
@@ -266,7 +267,7 @@ TEST_F(ShellTest, PrintUIEntryInstallsTheNtInfIntoAWorkingPrinter) {
     EXPECT_TRUE(outcome->printed) << outcome->error;
     EXPECT_TRUE(outcome->viaMonitor) << outcome->error;
     EXPECT_EQ(FileBytes(portFile), job);
-    EXPECT_EQ(FileBytes(control::HostPath("c:\\kqt50mon.dat")), job);
+    EXPECT_EQ(FileBytes(control::HostPath(kqmon::kCapturePath)), job);
 
     // The remove sequence: a print processor that a printer uses stays; the printer goes, then the print
     // processor and the monitor (which the driver still names) with their files, then the driver's key.

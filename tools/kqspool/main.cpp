@@ -11,6 +11,7 @@
 #include <winspool.h>
 
 #include "kqwin/control.h"
+#include "kqmon.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -226,7 +227,7 @@ class PortTargetOverride {
   public:
     explicit PortTargetOverride(const std::string& target) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KQT50 Stand-in\\Ports", 0, KEY_READ, &key) == 0) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, control::kPortTargetKey, 0, KEY_READ, &key) == 0) {
             char value[4096];
             DWORD size = sizeof(value) - 1;
             DWORD type = 0;
@@ -246,7 +247,7 @@ class PortTargetOverride {
             return;
         }
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KQT50 Stand-in\\Ports", 0, KEY_WRITE, &key) == 0) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, control::kPortTargetKey, 0, KEY_WRITE, &key) == 0) {
             RegDeleteValueA(key, kPortName);
             RegCloseKey(key);
         }
@@ -471,7 +472,8 @@ JobResult PrintJob(const std::string& file, const Options& opt,
         r.state = JobState::Empty;
         return r;
     }
-    std::u16string printer = u"KQT-50 Receipt";
+    const std::string name = kPrinterName;
+    std::u16string printer(name.begin(), name.end());
     DEVMODEW devmode{};
     devmode.dmSize = sizeof(devmode);
     devmode.dmFields = DM_COPIES;
@@ -698,6 +700,8 @@ int Run(const Options& opt) {
         totals.images.insert(totals.images.end(), r.images.begin(), r.images.end());
     }
     const std::string part = partly ? " (" + std::to_string(partly) + " in part)" : "";
+    const std::string throughMonitor =
+        std::string(" through ") + kMonitorName + " (capture " + kqmon::kCapturePath + ")";
     std::fprintf(stderr,
                  "kqspool: %zu of %zu job(s) %s%s: %llu bytes in, %llu writes, %llu bytes to %s %s%s; "
                  "%llu band(s) in, %zu page image(s) out; machine %s\n",
@@ -708,7 +712,7 @@ int Run(const Options& opt) {
                  opt.check && !opt.out ? "(scratch)"
                  : target == "-"       ? "(standard output)"
                                        : target.c_str(),
-                 viaMonitor && !opt.check ? " through KQMON (capture c:\\kqt50mon.dat)" : "",
+                 viaMonitor && !opt.check ? throughMonitor.c_str() : "",
                  static_cast<unsigned long long>(totals.bandsIn), totals.images.size(),
                  opt.check ? "(scratch)" : root.c_str());
     if (previewFile) {

@@ -5,6 +5,7 @@
 #include <winspool.h>
 
 #include "kqwin/control.h"
+#include "kqmon.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -148,8 +149,9 @@ struct DcObj : Object {
 // ---- spooler --------------------------------------------------------------------------------------
 
 // Registry paths of the spooler's registrations.
-extern const char* const kPrintKey;       // SYSTEM\CurrentControlSet\Control\Print
-extern const char* const kStandInPortKey; // where port targets are configured
+extern const char* const kPrintKey; // SYSTEM\CurrentControlSet\Control\Print
+// Where port targets are configured: control::kPortTargetKey as this registry names it.
+std::string StandInPortKey();
 std::string PrinterKey(const std::string& printer);
 // A printer's vertical resolution, for CreateDCW; 0 when there is no such printer.
 int PrinterVerticalDpi(const std::string& printer);
@@ -157,22 +159,7 @@ bool PrinterExists(const std::string& printer);
 void ResetSpooler();
 
 // The 13-entry port function table that port monitors and language monitors exchange (8-bit names).
-struct PortMonitorTable {
-    BOOL(WINAPI* pfnEnumPorts)(LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
-    BOOL(WINAPI* pfnOpenPort)(LPSTR, PHANDLE);
-    BOOL(WINAPI* pfnOpenPortEx)(LPSTR, LPSTR, PHANDLE, PortMonitorTable*);
-    BOOL(WINAPI* pfnStartDocPort)(HANDLE, LPSTR, DWORD, DWORD, LPBYTE);
-    BOOL(WINAPI* pfnWritePort)(HANDLE, LPBYTE, DWORD, LPDWORD);
-    BOOL(WINAPI* pfnReadPort)(HANDLE, LPBYTE, DWORD, LPDWORD);
-    BOOL(WINAPI* pfnEndDocPort)(HANDLE);
-    BOOL(WINAPI* pfnClosePort)(HANDLE);
-    BOOL(WINAPI* pfnAddPort)(LPSTR, HWND, LPSTR);
-    BOOL(WINAPI* pfnAddPortEx)(LPSTR, DWORD, LPBYTE, LPSTR);
-    BOOL(WINAPI* pfnConfigurePort)(LPSTR, HWND, LPSTR);
-    BOOL(WINAPI* pfnDeletePort)(LPSTR, HWND, LPSTR);
-    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD, LPDWORD);
-};
-static_assert(sizeof(PortMonitorTable) == 13 * sizeof(void*), "the port function table has 13 entries");
+using PortMonitorTable = kqmon::MonitorTable;
 
 // The local port monitor: FILE:, COMn: and LPTn: to the host files or devices configured for them.
 PortMonitorTable* LocalPortMonitor();

@@ -84,7 +84,7 @@ BOOL WINAPI LocalOpenPort(LPSTR name, PHANDLE handle) {
         return FALSE;
     }
     const std::vector<std::string> known = LocalPortNames();
-    bool found = Reg().GetValue(kStandInPortKey, name, nullptr);
+    bool found = Reg().GetValue(StandInPortKey(), name, nullptr);
     for (const std::string& n : known) {
         found = found || EqualsNoCase(n, name);
     }

@@ -11,7 +11,9 @@
 namespace kqwin {
 
 const char* const kPrintKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print";
-const char* const kStandInPortKey = "HKLM\\SOFTWARE\\KQT50 Stand-in\\Ports";
+std::string StandInPortKey() {
+    return std::string("HKLM\\") + control::kPortTargetKey;
+}
 
 namespace {
 
@@ -1028,13 +1030,13 @@ bool SetPrinterResolution(const std::string& printer, int verticalDpi) {
 
 void SetPortTarget(const std::string& port, const std::string& hostPath) {
     Root();
-    Reg().CreateKey(kStandInPortKey, nullptr);
-    Reg().SetString(kStandInPortKey, port, hostPath);
+    Reg().CreateKey(StandInPortKey(), nullptr);
+    Reg().SetString(StandInPortKey(), port, hostPath);
 }
 
 std::string PortTarget(const std::string& port) {
     const std::string root = Root();
-    std::string target = Reg().GetString(kStandInPortKey, port);
+    std::string target = Reg().GetString(StandInPortKey(), port);
     if (!target.empty()) {
         return target;
     }

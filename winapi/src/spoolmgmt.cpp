@@ -184,8 +184,9 @@ std::vector<PrinterRecord> AllPrinters() {
 
 bool PortKnown(const std::string& port) {
     const std::vector<std::string> names = LocalPortNames();
-    return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return EqualsNoCase(n, port); }) ||
-           Reg().GetValue(kStandInPortKey, port, nullptr);
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return EqualsNoCase(n, port); }) ||
+           Reg().GetValue(StandInPortKey(), port, nullptr);
 }
 
 std::string Field(LPSTR s) { return s ? std::string(s) : std::string(); }

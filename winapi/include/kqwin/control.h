@@ -117,7 +117,9 @@ struct PrinterSetup {
 KQWIN_API bool AddTestPrinter(const PrinterSetup& setup);
 KQWIN_API bool SetPrinterAttributes(const std::string& printer, DWORD attributes);
 KQWIN_API bool SetPrinterResolution(const std::string& printer, int verticalDpi);
-// Where the local port monitor sends a port's bytes: a host path, or "-" for standard output.
+// Where the local port monitor sends a port's bytes: a host path, or "-" for standard output. The targets
+// are the string values, one per port name, of this key below HKEY_LOCAL_MACHINE.
+inline constexpr char kPortTargetKey[] = "SOFTWARE\\KQT50 Stand-in\\Ports";
 KQWIN_API void SetPortTarget(const std::string& port, const std::string& hostPath);
 KQWIN_API std::string PortTarget(const std::string& port);
 
