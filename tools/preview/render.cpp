@@ -110,11 +110,11 @@ struct State {
     int spacing = kDefaultSpacing;
     int charSpacing = 0;
     int leftMargin = 0;
-    int areaWidth = -1;    // -1: to the paper's right edge
-    std::vector<int> tabs; // in dots; empty: every 8 characters of font A
-    bool customTabs = false;
-    bool korean = false; // code page 949 double-byte text: after FS & or ESC R 13 (Korea)
-    bool won = false;    // ESC R 13 also puts the won sign in place of the backslash
+    int areaWidth = -1;      // -1: to the paper's right edge
+    std::vector<int> tabs;   // in dots, as ESC D set them (none: HT does nothing)
+    bool customTabs = false; // before any ESC D: a tab every 8 characters of font A
+    bool korean = false;     // code page 949 double-byte text: after FS & or ESC R 13 (Korea)
+    bool won = false;        // ESC R 13 also puts the won sign in place of the backslash
     int codeTable = 0;
     int barHeight = 162;
     int barModule = 3;
