@@ -360,6 +360,18 @@ std::string Describe(View stream, const Item& item) {
     return out;
 }
 
+std::string Thousands(uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
 std::string Meaning(const std::string& name) {
     // "ESC P e" and "GS v 0" are named after their selector byte; the table names the command itself
     const size_t first = name.find(' ');

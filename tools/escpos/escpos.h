@@ -49,6 +49,8 @@ std::vector<Item> Decode(View stream);
 bool AllWhole(const std::vector<Item>& items);
 // "ESC J 1b4a18" style text for messages; long items are cut with "...".
 std::string Describe(View stream, const Item& item);
+// 1,234,567: counts of bytes and dots for messages.
+std::string Thousands(uint64_t n);
 // What a command does, in words ("cancel Kanji character mode" for "FS ."); empty for a name it does
 // not know.
 std::string Meaning(const std::string& name);

@@ -108,12 +108,4 @@ PassStop ExplainPass(escpos::View job, const PassRead& pass) {
     return stopAt(item.offset, "the print processor stopped inside " + where);
 }
 
-std::string Thousands(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (size_t i = digits.size(); i > 3; i -= 3) {
-        digits.insert(i - 3, ",");
-    }
-    return digits;
-}
-
 } // namespace kqspool

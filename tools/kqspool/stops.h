@@ -26,6 +26,6 @@ struct PassStop {
 PassStop ExplainPass(escpos::View job, const PassRead& pass);
 
 // 43304 -> "43,304"
-std::string Thousands(uint64_t n);
+using escpos::Thousands;
 
 } // namespace kqspool

@@ -17,13 +17,7 @@ namespace {
 constexpr int kUnitsPerInch = 180;  // the printer's feeds and line spacing
 constexpr int kDefaultSpacing = 30; // 1/6 inch
 
-std::string Thousands(uint64_t n) {
-    std::string s = std::to_string(n);
-    for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) {
-        s.insert(static_cast<size_t>(i), ",");
-    }
-    return s;
-}
+using escpos::Thousands;
 
 // Converts text of one code page to Unicode.
 class Decoder {
@@ -676,9 +670,13 @@ class Renderer {
             Warn(name + " " + why + ": not drawn");
             return;
         }
+        // An element's width in dots: CODE39 and ITF count in half modules.
+        const auto dots = [&](int w) {
+            return bars->halfModules ? w * state_.barModule / 2 : w * state_.barModule;
+        };
         int width = 0;
         for (const int w : bars->widths) {
-            width += bars->halfModules ? w * state_.barModule / 2 : w * state_.barModule;
+            width += dots(w);
         }
         if (width > AreaWidth()) {
             Warn(name + " is " + Thousands(width) +
@@ -695,8 +693,7 @@ class Renderer {
         if (Grow(top + state_.barHeight)) {
             int x = left;
             for (size_t i = 0; i < bars->widths.size(); ++i) {
-                const int w = bars->halfModules ? bars->widths[i] * state_.barModule / 2
-                                                : bars->widths[i] * state_.barModule;
+                const int w = dots(bars->widths[i]);
                 if (i % 2 == 0) {
                     for (int y = 0; y < state_.barHeight; ++y) {
                         for (int dx = 0; dx < w; ++dx) {
