@@ -116,7 +116,11 @@ void CSetupDlg::FillPortList() {
 
 BOOL CSetupDlg::IsSupportedPort(CString name) {
     name.MakeUpper();
-    return Equal(name, "FILE:") || Equal(name.Left(3), "COM") || Equal(name.Left(3), "LPT");
+    return Equal(name, "FILE:") || IsComPort(name) || Equal(name.Left(3), "LPT");
+}
+
+BOOL CSetupDlg::IsComPort(const CString& port) {
+    return Equal(port.Left(3), "COM");
 }
 
 BOOL CSetupDlg::FindInstalledPrinters(CStringArray& names) {
