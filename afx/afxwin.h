@@ -10,6 +10,14 @@
 
 #define afx_msg
 
+// WinHelp's commands, where the platform's headers do not have them.
+#ifndef HELP_CONTEXT
+#define HELP_CONTEXT 0x0001L
+#endif
+#ifndef HELP_CONTENTS
+#define HELP_CONTENTS 0x0003L
+#endif
+
 // The notification code of menu and accelerator commands, and of button clicks.
 #define CN_COMMAND 0
 
@@ -331,7 +339,14 @@ class CWinApp : public CCmdTarget {
     virtual void DoWaitCursor(int nCode);
 
     BOOL Enable3dControls() { return TRUE; } // the system draws 3-D controls itself
-    afx_msg void OnHelp() {}                 // the kit has no help file
+
+    // Help as MFC gives it: an application routes ID_HELP to OnHelp, which asks WinHelp for the contents
+    // of the application's help.
+    afx_msg void OnHelp();
+    // Shows the application's help. afx carries no help engine, so this says that help could not be
+    // started, as MFC does when the engine cannot run; an application overrides it to show its help its
+    // own way, or to say that it has none.
+    virtual void WinHelp(DWORD_PTR dwData, UINT nCmd = HELP_CONTEXT);
 
     // The message box of AfxMessageBox: owned by the main window, with the application's title.
     virtual int DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT nIDPrompt);

@@ -83,6 +83,14 @@ int CWinApp::DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT) {
     return ::MessageBoxA(owner, lpszPrompt, m_pszAppName, nType);
 }
 
+void CWinApp::OnHelp() {
+    WinHelp(0, HELP_CONTENTS);
+}
+
+void CWinApp::WinHelp(DWORD_PTR, UINT) {
+    AfxMessageBox("Help could not be started.", MB_OK | MB_ICONEXCLAMATION);
+}
+
 CWaitCursor::CWaitCursor() {
     AfxGetApp()->BeginWaitCursor();
 }
