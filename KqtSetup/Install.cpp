@@ -3,6 +3,9 @@
 // driver, monitor, print processor and printer themselves. Both end by binding the printer to KQPRINT.
 #include "SetupDlg.h"
 
+#include "kit_names.h"
+#include "register_9x.h"
+
 #include <shellapi.h>
 #include <winspool.h>
 
@@ -11,17 +14,6 @@
 #include <new>
 
 namespace {
-
-char kRaw[] = "RAW";
-char kProcessorName[] = "KQPRINT";
-char kProcessorFile[] = "KQPRINT.DLL";
-char kMonitorName[] = "ZIDERIVAR"; // the name the remove sequence deletes
-char kMonitorFile[] = "KQMON.DLL";
-char kDriverMonitor[] = "KQMON";
-char kEnvironment9x[] = "Windows 4.0";
-char kHelpFile[] = "UNIDRV.HLP";
-// each name ended by a zero byte, one more after the last
-char kDependentFiles[] = "UNIDRV.DLL\0UNIDRV.HLP\0ICONLIB.DLL\0";
 
 // The folder of the program, without its last backslash.
 CString ProgramFolder() {
@@ -68,10 +60,12 @@ LONG RunRundll32(HWND owner, const CString& parameters) {
     return outcome;
 }
 
-// The last error as an outcome: a failure that left no error still counts as one.
-LONG FailureOutcome() {
-    const DWORD error = GetLastError();
-    return error != 0 ? static_cast<LONG>(error) : -1;
+// A spooler call's result as the outcome: 0 for success; a failure that left no error still counts as one.
+LONG Outcome(const kqkit::SpoolerCall& call) {
+    if (call.ok) {
+        return 0;
+    }
+    return call.error != 0 ? static_cast<LONG>(call.error) : -1;
 }
 
 } // namespace
@@ -119,49 +113,19 @@ void CSetupDlg::OnInstall() {
         CWaitCursor wait;
         outcome = RunRundll32(m_hWnd, parameters);
     } else {
-        CString driverPath;
-        driverPath.Format("%s\\kqt50.drv", static_cast<LPCSTR>(SystemFolder()));
         CString parameters;
         parameters.Format("SETUPAPI.DLL,InstallHinfSection DefaultInstall 128 %s", static_cast<LPCSTR>(infPath));
         ProgressStep(IDS_STEP_COPYING);
         CWaitCursor wait;
         RunRundll32(m_hWnd, parameters); // the spooler calls below decide
         ProgressStep(IDS_STEP_COPYING);
-
-        CString name = printerName;
-        DRIVER_INFO_3A driver = {};
-        driver.cVersion = 0x570;
-        driver.pName = name.GetBuffer(0);
-        driver.pEnvironment = kEnvironment9x;
-        driver.pDriverPath = driverPath.GetBuffer(0);
-        driver.pDataFile = driver.pDriverPath;
-        driver.pConfigFile = driver.pDriverPath;
-        driver.pHelpFile = kHelpFile;
-        driver.pDependentFiles = kDependentFiles;
-        driver.pMonitorName = kDriverMonitor;
-        driver.pDefaultDataType = kRaw;
-        if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
-            outcome = FailureOutcome();
-        } else {
-            MONITOR_INFO_2A monitor = {kMonitorName, kEnvironment9x, kMonitorFile};
-            AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor));
-            AddPrintProcessorA(nullptr, kEnvironment9x, kProcessorFile, kProcessorName);
-
-            CString printerPort = port;
-            PRINTER_INFO_2A printer = {};
-            printer.pPrinterName = name.GetBuffer(0);
-            printer.pPortName = printerPort.GetBuffer(0);
-            printer.pDriverName = printer.pPrinterName;
-            printer.pPrintProcessor = kProcessorName;
-            printer.pDatatype = kRaw;
-            printer.Attributes = PRINTER_ATTRIBUTE_ENABLE_BIDI;
-            if (const HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&printer))) {
-                ClosePrinter(added);
-                outcome = 0;
-            } else {
-                outcome = FailureOutcome();
-            }
-        }
+        const kqkit::Registered9x registered =
+            kqkit::Register9x(printerName, port, [](kqkit::Step9x step, const kqkit::SpoolerCall& call) {
+                // A driver that cannot be added ends it; what the monitor and the print processor give is not
+                // looked at, and the printer decides.
+                return step != kqkit::Step9x::Driver || call.ok;
+            });
+        outcome = Outcome(registered.call);
     }
 
     if (outcome == 0 && SetPrinterProperties(printerName)) {
@@ -197,7 +161,7 @@ BOOL CSetupDlg::SetPrinterProperties(const CString& printerName) {
         return FALSE;
     }
     auto* info = reinterpret_cast<PRINTER_INFO_2A*>(record.get());
-    info->pPrintProcessor = kProcessorName;
+    info->pPrintProcessor = const_cast<LPSTR>(kqkit::kProcessorName); // only read
     info->Attributes |= PRINTER_ATTRIBUTE_ENABLE_BIDI | PRINTER_ATTRIBUTE_RAW_ONLY;
     const BOOL set = SetPrinterA(printer, 2, record.get(), 0);
     if (!set) {

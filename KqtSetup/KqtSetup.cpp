@@ -20,3 +20,5 @@ BOOL CSetupApp::InitInstance() {
     // The dialog was the whole program: end without a message loop.
     return FALSE;
 }
+
+void CSetupApp::WinHelp(DWORD_PTR, UINT) {}

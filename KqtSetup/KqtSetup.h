@@ -8,6 +8,8 @@ class CSetupApp : public CWinApp {
     CSetupApp();
 
     BOOL InitInstance() override;
+    // The kit has no help file: help asked for (ID_HELP) shows nothing.
+    void WinHelp(DWORD_PTR dwData, UINT nCmd = HELP_CONTEXT) override;
 
     DECLARE_MESSAGE_MAP()
 };

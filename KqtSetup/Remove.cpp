@@ -3,34 +3,23 @@
 // keys of the driver, the print processor and the monitor.
 #include "SetupDlg.h"
 
+#include "kit_names.h"
+
 #include <winspool.h>
 
 namespace {
 
-char kProcessorName[] = "KQPRINT";
-char kMonitorName[] = "ZIDERIVAR";
-
-
 // A key of the spooler and the subkey of the kit in it.
 struct KitKey {
-    const char* key;
+    CString key;
     const char* subkey;
-};
-
-// In this order; a key that cannot be opened ends the clean-up. The print processors of an environment
-// live in "<environment>\Print Processors" (not below its Drivers). The Windows 98/ME install registers
-// its driver for "Windows 4.0", which the last key removes.
-const KitKey kKitKeys[] = {
-    {"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-3", "KQT-50 Receipt"},
-    {"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Print Processors", "KQPRINT"},
-    {"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors", "ZIDERIVAR"},
-    {"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers\\Version-0", "KQT-50 Receipt"},
 };
 
 // Deletes the print processor of `environment` and, when that worked, its file.
 void RemovePrintProcessor(const char* environment) {
     CString env = environment;
-    if (!DeletePrintProcessorA(nullptr, env.GetBuffer(0), kProcessorName)) {
+    CString name = kqkit::kProcessorName;
+    if (!DeletePrintProcessorA(nullptr, env.GetBuffer(0), name.GetBuffer(0))) {
         return;
     }
     char dir[1024] = {};
@@ -38,7 +27,7 @@ void RemovePrintProcessor(const char* environment) {
     if (GetPrintProcessorDirectoryA(nullptr, env.GetBuffer(0), 1, reinterpret_cast<LPBYTE>(dir), sizeof(dir),
                                     &needed)) {
         CString file;
-        file.Format("%s\\KQPRINT.DLL", dir);
+        file.Format("%s\\%s", dir, kqkit::kProcessorFile);
         DeleteFileA(file);
     }
 }
@@ -74,21 +63,32 @@ void CSetupDlg::OnRemove() {
 
     // Whatever the printers gave, the print processor and the monitor go.
     ProgressStep(IDS_STEP_REMOVE_PROCESSOR);
-    RemovePrintProcessor("Windows NT x86");
-    RemovePrintProcessor("Windows 4.0"); // where the Windows 98/ME install put it
+    RemovePrintProcessor(kqkit::kEnvironmentNtX86);
+    RemovePrintProcessor(kqkit::kEnvironment9x); // where the Windows 98/ME install put it
 
     ProgressStep(IDS_STEP_REMOVE_MONITOR);
-    if (DeleteMonitorA(nullptr, nullptr, kMonitorName)) {
+    CString monitor = kqkit::kMonitorName;
+    if (DeleteMonitorA(nullptr, nullptr, monitor.GetBuffer(0))) {
         char dir[1024] = {};
         if (GetSystemDirectoryA(dir, sizeof(dir)) != 0) {
             CString file;
-            file.Format("%s\\KQMON.DLL", dir);
+            file.Format("%s\\%s", dir, kqkit::kMonitorFile);
             DeleteFileA(file);
         }
     }
 
     if (ok) {
-        for (const KitKey& kit : kKitKeys) {
+        // In this order; a key that cannot be opened ends the clean-up. The print processors of an
+        // environment live in "<environment>\Print Processors" (not below its Drivers). The Windows 98/ME
+        // install registers its driver for "Windows 4.0", which the last key removes.
+        const CString environments = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
+        const KitKey kitKeys[] = {
+            {environments + kqkit::kEnvironmentNtX86 + "\\Drivers\\Version-3", kqkit::kPrinterName},
+            {environments + kqkit::kEnvironmentNtX86 + "\\Print Processors", kqkit::kProcessorName},
+            {"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors", kqkit::kMonitorName},
+            {environments + kqkit::kEnvironment9x + "\\Drivers\\Version-0", kqkit::kPrinterName},
+        };
+        for (const KitKey& kit : kitKeys) {
             HKEY key = nullptr;
             if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kit.key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
                 ERROR_SUCCESS) {

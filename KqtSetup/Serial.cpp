@@ -1,8 +1,6 @@
 // The serial line settings of a COM port: shown when the port is chosen, written back on install.
 #include "SetupDlg.h"
 
-#include <mbstring.h>
-
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -11,11 +9,6 @@ namespace {
 
 // The flow-control list: 0 Xon/Xoff, 1 hardware, 2 none.
 enum FlowControl { kFlowXonXoff = 0, kFlowHardware = 1, kFlowNone = 2 };
-
-bool IsComPort(const CString& port) {
-    return _mbscmp(reinterpret_cast<const unsigned char*>(static_cast<LPCSTR>(port.Left(3))),
-                   reinterpret_cast<const unsigned char*>("COM")) == 0;
-}
 
 // The serial calls take the port's name without its last character (the colon of COM1:).
 CString DeviceName(const CString& port) {
@@ -30,7 +23,8 @@ struct CommConfigBuffer {
 };
 
 // The port's stored configuration: read into 1024 bytes first, and once more into as many bytes as the
-// failed read asked for. Shows message 108 when a buffer cannot be had; empty when it cannot be read.
+// failed read asked for. Shows IDS_OUT_OF_MEMORY when a buffer cannot be had; empty when it cannot be
+// read.
 CommConfigBuffer ReadDefaultCommConfig(LPCSTR name) {
     CommConfigBuffer config;
     DWORD capacity = 1024;
@@ -111,7 +105,7 @@ void CSetupDlg::EnableSerialControls(BOOL bEnable) {
 void CSetupDlg::OnSelchangePort() {
     CString port;
     m_cbPort.GetLBText(m_cbPort.GetCurSel(), port);
-    const bool com = IsComPort(port);
+    const BOOL com = IsComPort(port);
     EnableSerialControls(com);
     if (!com) {
         return; // the lists keep their selections, disabled

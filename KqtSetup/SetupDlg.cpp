@@ -1,5 +1,7 @@
 #include "SetupDlg.h"
 
+#include "kit_names.h"
+
 #include <winspool.h>
 
 #include <mbstring.h>
@@ -8,9 +10,6 @@
 #include <new>
 
 namespace {
-
-// The word in the name of every printer of the model.
-const char kModelWord[] = "KQT-50";
 
 bool Equal(LPCSTR a, LPCSTR b) {
     return _mbscmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0;
@@ -117,7 +116,11 @@ void CSetupDlg::FillPortList() {
 
 BOOL CSetupDlg::IsSupportedPort(CString name) {
     name.MakeUpper();
-    return Equal(name, "FILE:") || Equal(name.Left(3), "COM") || Equal(name.Left(3), "LPT");
+    return Equal(name, "FILE:") || IsComPort(name) || Equal(name.Left(3), "LPT");
+}
+
+BOOL CSetupDlg::IsComPort(const CString& port) {
+    return Equal(port.Left(3), "COM");
 }
 
 BOOL CSetupDlg::FindInstalledPrinters(CStringArray& names) {
@@ -132,7 +135,7 @@ BOOL CSetupDlg::FindInstalledPrinters(CStringArray& names) {
             const auto* printers = reinterpret_cast<const PRINTER_INFO_1A*>(buffer.get());
             for (DWORD i = 0; i < returned; ++i) {
                 const CString name(printers[i].pName);
-                if (name.Find(kModelWord) >= 0) {
+                if (name.Find(kqkit::kModelWord) >= 0) {
                     names.Add(name);
                 }
             }

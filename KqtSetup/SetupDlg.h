@@ -18,7 +18,7 @@ class CSetupDlg : public CDialog {
     CComboBox m_cbDataBits;
     CComboBox m_cbBaudRate;
     CComboBox m_cbPort;
-    CString m_strStatus;
+    CString m_strStatus; // exchanged with the status line; the line itself changes through SetStatusText
 
     // Services of the install and remove sequences.
 
@@ -31,6 +31,8 @@ class CSetupDlg : public CDialog {
     BOOL FindInstalledPrinters(CStringArray& names);
     // COM1:, LPT2: and FILE: in any case; nothing else.
     static BOOL IsSupportedPort(CString name);
+    // Whether `port` begins with "COM", exact case (the port list holds upper-cased names).
+    static BOOL IsComPort(const CString& port);
 
     // Serial settings of a COM port.
 

@@ -1,24 +1,23 @@
 // The MFC classes the installer uses, with MFC's names and behaviour, written on plain user32 and kernel32
-// calls so that the same installer code runs on Windows and on the stand-in. Multibyte build only: every
-// string is 8-bit text in the ANSI code page and every Windows call is the "A" form.
+// calls so that the same installer code runs on Windows and on the stand-in: message maps, windows,
+// dialogs, controls and the application, over the strings and files of afx.h.
 #pragma once
 
-#if defined(UNICODE) || defined(_UNICODE)
-#error "afx is the multibyte build: compile it and its users with _MBCS, without UNICODE"
-#endif
-
-#include <windows.h>
+#include "afx.h"
+#include "afxres.h"
 
 #include <memory>
-#include <string>
-#include <vector>
 
-#define AFXAPI
 #define afx_msg
 
-#ifndef ID_HELP
-#define ID_HELP 0xE146
+// WinHelp's commands, where the platform's headers do not have them.
+#ifndef HELP_CONTEXT
+#define HELP_CONTEXT 0x0001L
 #endif
+#ifndef HELP_CONTENTS
+#define HELP_CONTENTS 0x0003L
+#endif
+
 // The notification code of menu and accelerator commands, and of button clicks.
 #define CN_COMMAND 0
 
@@ -27,79 +26,6 @@ class CDataExchange;
 class CMenu;
 class CWinApp;
 class CWnd;
-
-// ---------------------------------------------------------------------------------------------------------
-// Strings
-
-class CString {
-  public:
-    CString() = default;
-    CString(LPCSTR psz); // NULL gives the empty string
-    CString(LPCSTR pch, int nLength);
-    explicit CString(char ch, int nRepeat = 1);
-
-    int GetLength() const { return static_cast<int>(m_text.size()); }
-    BOOL IsEmpty() const { return m_text.empty(); }
-    void Empty() { m_text.clear(); }
-    char GetAt(int nIndex) const { return m_text[static_cast<size_t>(nIndex)]; }
-    char operator[](int nIndex) const { return GetAt(nIndex); }
-    operator LPCSTR() const { return m_text.c_str(); }
-
-    CString& operator=(LPCSTR psz);
-    CString& operator+=(LPCSTR psz);
-    CString& operator+=(char ch);
-    CString& operator+=(const CString& s) { return *this += static_cast<LPCSTR>(s); }
-
-    // _mbscmp: <0, 0 or >0.
-    int Compare(LPCSTR psz) const;
-
-    // The string-table text of `nID` from the resource module; FALSE (and empty) when it has none.
-    BOOL LoadString(UINT nID);
-    // Upper-cases the single-byte characters; double-byte characters stay as they are.
-    CString& MakeUpper();
-    // Byte index of the first occurrence of `pszSub` at or after `nStart`, exact case, matched only at
-    // character boundaries; -1 when there is none.
-    int Find(LPCSTR pszSub, int nStart = 0) const;
-    // Byte counts, clamped to the string.
-    CString Left(int nCount) const;
-    CString Mid(int nFirst) const;
-    CString Mid(int nFirst, int nCount) const;
-    CString Right(int nCount) const;
-    void Format(LPCSTR pszFormat, ...) __attribute__((format(printf, 2, 3)));
-
-    // Room for at least `nMinBufLength` characters and a terminating zero; ReleaseBuffer ends the editing
-    // (-1: the text runs to its first zero byte).
-    LPSTR GetBuffer(int nMinBufLength);
-    void ReleaseBuffer(int nNewLength = -1);
-
-  private:
-    std::string m_text;
-};
-
-CString operator+(const CString& a, const CString& b);
-CString operator+(const CString& a, LPCSTR b);
-CString operator+(LPCSTR a, const CString& b);
-bool operator==(const CString& a, const CString& b);
-bool operator==(const CString& a, LPCSTR b);
-bool operator==(LPCSTR a, const CString& b);
-bool operator!=(const CString& a, const CString& b);
-bool operator!=(const CString& a, LPCSTR b);
-bool operator!=(LPCSTR a, const CString& b);
-
-class CStringArray {
-  public:
-    INT_PTR GetSize() const { return static_cast<INT_PTR>(m_items.size()); }
-    void SetSize(INT_PTR nNewSize) { m_items.resize(static_cast<size_t>(nNewSize)); }
-    INT_PTR Add(const CString& item);
-    const CString& GetAt(INT_PTR nIndex) const { return m_items[static_cast<size_t>(nIndex)]; }
-    void SetAt(INT_PTR nIndex, const CString& item) { m_items[static_cast<size_t>(nIndex)] = item; }
-    CString& operator[](INT_PTR nIndex) { return m_items[static_cast<size_t>(nIndex)]; }
-    const CString& operator[](INT_PTR nIndex) const { return m_items[static_cast<size_t>(nIndex)]; }
-    void RemoveAll() { m_items.clear(); }
-
-  private:
-    std::vector<CString> m_items;
-};
 
 // ---------------------------------------------------------------------------------------------------------
 // Message maps
@@ -310,7 +236,7 @@ class CDialog : public CWnd {
 };
 
 // ---------------------------------------------------------------------------------------------------------
-// Controls, menus, painting, files
+// Controls, menus, painting
 
 class CComboBox : public CWnd {
   public:
@@ -385,29 +311,6 @@ class CPaintDC : public CDC {
     HWND m_hWnd;
 };
 
-// Files matching a name or pattern, one after the other; the search handle is closed at the end.
-class CFileFind {
-  public:
-    CFileFind() = default;
-    CFileFind(const CFileFind&) = delete;
-    CFileFind& operator=(const CFileFind&) = delete;
-    virtual ~CFileFind() { Close(); }
-
-    // Starts a search; TRUE when at least one file matches. Call FindNextFile to reach the first.
-    virtual BOOL FindFile(LPCSTR pstrName = nullptr, DWORD dwUnused = 0);
-    // Moves to the next match; FALSE when the match moved to is the last one.
-    virtual BOOL FindNextFile();
-    void Close();
-    // The name of the match moved to last.
-    CString GetFileName() const;
-
-  private:
-    HANDLE m_hFind = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAA m_next{};  // fetched ahead
-    WIN32_FIND_DATAA m_found{}; // moved to
-    BOOL m_bHaveNext = FALSE;
-};
-
 // ---------------------------------------------------------------------------------------------------------
 // The application
 
@@ -436,7 +339,14 @@ class CWinApp : public CCmdTarget {
     virtual void DoWaitCursor(int nCode);
 
     BOOL Enable3dControls() { return TRUE; } // the system draws 3-D controls itself
-    afx_msg void OnHelp() {}                 // the kit has no help file
+
+    // Help as MFC gives it: an application routes ID_HELP to OnHelp, which asks WinHelp for the contents
+    // of the application's help.
+    afx_msg void OnHelp();
+    // Shows the application's help. afx carries no help engine, so this says that help could not be
+    // started, as MFC does when the engine cannot run; an application overrides it to show its help its
+    // own way, or to say that it has none.
+    virtual void WinHelp(DWORD_PTR dwData, UINT nCmd = HELP_CONTEXT);
 
     // The message box of AfxMessageBox: owned by the main window, with the application's title.
     virtual int DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT nIDPrompt);
@@ -462,7 +372,6 @@ class CWaitCursor {
 
 CWinApp* AFXAPI AfxGetApp();
 HINSTANCE AFXAPI AfxGetInstanceHandle();
-HINSTANCE AFXAPI AfxGetResourceHandle();
 LPCSTR AFXAPI AfxGetAppName();
 CWnd* AFXAPI AfxGetMainWnd();
 void AFXAPI AfxEnableControlContainer();

@@ -1,4 +1,4 @@
-// CWinApp, the wait cursor, message boxes, CFileFind and the Afx functions.
+// CWinApp, the wait cursor, message boxes and the Afx functions.
 #include "afxstate.h"
 
 namespace {
@@ -83,6 +83,14 @@ int CWinApp::DoMessageBox(LPCSTR lpszPrompt, UINT nType, UINT) {
     return ::MessageBoxA(owner, lpszPrompt, m_pszAppName, nType);
 }
 
+void CWinApp::OnHelp() {
+    WinHelp(0, HELP_CONTENTS);
+}
+
+void CWinApp::WinHelp(DWORD_PTR, UINT) {
+    AfxMessageBox("Help could not be started.", MB_OK | MB_ICONEXCLAMATION);
+}
+
 CWaitCursor::CWaitCursor() {
     AfxGetApp()->BeginWaitCursor();
 }
@@ -93,37 +101,6 @@ CWaitCursor::~CWaitCursor() {
 
 void CWaitCursor::Restore() {
     AfxGetApp()->DoWaitCursor(0);
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// CFileFind
-
-BOOL CFileFind::FindFile(LPCSTR pstrName, DWORD) {
-    Close();
-    m_hFind = ::FindFirstFileA(pstrName ? pstrName : "*.*", &m_next);
-    m_bHaveNext = m_hFind != INVALID_HANDLE_VALUE;
-    return m_bHaveNext;
-}
-
-BOOL CFileFind::FindNextFile() {
-    if (!m_bHaveNext) {
-        return FALSE;
-    }
-    m_found = m_next;
-    m_bHaveNext = ::FindNextFileA(m_hFind, &m_next);
-    return m_bHaveNext;
-}
-
-void CFileFind::Close() {
-    if (m_hFind != INVALID_HANDLE_VALUE) {
-        ::FindClose(m_hFind);
-        m_hFind = INVALID_HANDLE_VALUE;
-    }
-    m_bHaveNext = FALSE;
-}
-
-CString CFileFind::GetFileName() const {
-    return CString(m_found.cFileName);
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -47,6 +47,28 @@ class CurrentMessage {
     const AfxMessage saved_;
 };
 
+// The message that CDialog::DefWindowProc hands to DefDlgProc, which the dialog procedure must decline once
+// when DefDlgProc asks it first, for the length of that call; the one of an outer call comes back after it.
+class DeclineOnce {
+  public:
+    DeclineOnce(AfxThreadState& state, const AfxMessage& message)
+        : state_(state), saved_(state.declineOnce), savedArmed_(state.declineArmed) {
+        state_.declineOnce = message;
+        state_.declineArmed = true;
+    }
+    ~DeclineOnce() {
+        state_.declineOnce = saved_;
+        state_.declineArmed = savedArmed_;
+    }
+    DeclineOnce(const DeclineOnce&) = delete;
+    DeclineOnce& operator=(const DeclineOnce&) = delete;
+
+  private:
+    AfxThreadState& state_;
+    const AfxMessage saved_;
+    const bool savedArmed_;
+};
+
 class ModalScope {
   public:
     explicit ModalScope(AfxThreadState& state) : state_(state) { ++state_.modalDepth; }
@@ -177,15 +199,8 @@ BOOL CDialog::OnCmdMsg(UINT nID, int nCode) {
 }
 
 LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    AfxThreadState& state = AfxGetThreadState();
-    const AfxMessage savedDecline = state.declineOnce;
-    const bool savedArmed = state.declineArmed;
-    state.declineOnce = AfxMessage{m_hWnd, message, wParam, lParam};
-    state.declineArmed = true;
-    const LRESULT result = ::DefDlgProcA(m_hWnd, message, wParam, lParam);
-    state.declineOnce = savedDecline;
-    state.declineArmed = savedArmed;
-    return result;
+    const DeclineOnce decline(AfxGetThreadState(), AfxMessage{m_hWnd, message, wParam, lParam});
+    return ::DefDlgProcA(m_hWnd, message, wParam, lParam);
 }
 
 BOOL CDialog::ExecuteDlgInit(LPCSTR lpszResourceName) {

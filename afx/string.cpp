@@ -1,6 +1,6 @@
 // CString and CStringArray: 8-bit text in the ANSI code page, lengths and indexes in bytes as in MFC's
 // multibyte build.
-#include "afxwin.h"
+#include "afx.h"
 
 #include <mbstring.h>
 

@@ -98,6 +98,28 @@ TEST_F(AfxTest, CommandsGoFromTheDialogUpItsMapsAndThenToTheApplication) {
     EXPECT_EQ(g_calls, (std::vector<std::string>{"dialog: both", "app: app only", "dialog: OK"}));
 }
 
+// ID_HELP, routed by the application to the framework's OnHelp, asks WinHelp for the help's contents.
+class HelpApp : public CWinApp {
+  public:
+    HelpApp() : CWinApp("Help Test") {}
+    void WinHelp(DWORD_PTR dwData, UINT nCmd) override {
+        g_calls.push_back("help " + std::to_string(dwData) + " " + std::to_string(nCmd));
+    }
+    DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(HelpApp, CWinApp)
+ON_COMMAND(ID_HELP, CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+TEST_F(AfxTest, HelpCommandReachesTheApplicationsWinHelp) {
+    g_calls.clear();
+    HelpApp app;
+    RoutingDialog dlg;
+    Drive([&dlg] { return dlg.DoModal(); }, [&dlg] { return dlg.m_hWnd; },
+          {[](HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0); }});
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"help 0 " + std::to_string(HELP_CONTENTS)}));
+}
+
 TEST_F(AfxTest, WaitCursorIsCountedAndRestoresTheCursorBeforeIt) {
     RoutingApp app;
     const HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);

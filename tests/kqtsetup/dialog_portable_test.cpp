@@ -324,6 +324,22 @@ TEST_F(DialogTest, OtherSystemCommandsMinimiseRestoreAndClose) {
     EXPECT_FALSE(cancelled) << "the close command did not end the dialog";
 }
 
+// The framework would say that help could not be started; the kit has no help file, and the installer
+// shows nothing when help is asked for.
+TEST_F(DialogTest, HelpShowsNothingAndTheDialogStaysOpen) {
+    ASSERT_NO_FATAL_FAILURE(SetPorts({"COM1:"}));
+    bool cancelled = false;
+    RunSetupDialog({[](HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(ID_HELP, 0), 0); },
+                    [](HWND dialog) { EXPECT_TRUE(IsWindowVisible(dialog)); }},
+                   &cancelled);
+    EXPECT_TRUE(cancelled) << "the help command closed the dialog";
+    EXPECT_TRUE(Boxes().empty());
+
+    App().CWinApp::WinHelp(0, HELP_CONTENTS);
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text, "Help could not be started.");
+}
+
 TEST_F(DialogTest, ApplicationRunsTheDialogOnceAndEndsWithoutMessageLoop) {
     ASSERT_NO_FATAL_FAILURE(SetPorts({"COM1:"}));
     BOOL started = TRUE;

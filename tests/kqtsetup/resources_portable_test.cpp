@@ -3,6 +3,8 @@
 // against the stand-in and, as a Windows x64 program, under wine64 with code page 949.
 #include "resource.h"
 
+#include "kit_names.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -285,6 +287,9 @@ TEST(KqtSetupResources, StringTableLoadsAsKoreanText) {
     for (UINT unused : {IDS_ABOUTBOX - 1, IDS_STEP_PORT + 1}) { // in the same blocks of 16, without text
         EXPECT_EQ(LoadStringA(nullptr, unused, buffer, sizeof(buffer)), 0) << "string " << unused;
     }
+    // The name the installer gives the printer and driver is the one that removal and kqspool use.
+    ASSERT_GT(LoadStringA(nullptr, IDS_PRINTER_NAME, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, kqkit::kPrinterName);
 }
 
 TEST(KqtSetupResources, IconsHaveBothSizesAndTheBannerFitsItsBox) {

@@ -1,5 +1,7 @@
 #include "setup.h"
 
+#include "register_9x.h"
+
 #include <windows.h>
 #include <winspool.h>
 
@@ -11,8 +13,12 @@
 namespace kqspool {
 namespace {
 
+std::string ErrorText(const char* what, DWORD error) {
+    return std::string(what) + " failed, error " + std::to_string(error);
+}
+
 std::string LastErrorText(const char* what) {
-    return std::string(what) + " failed, error " + std::to_string(GetLastError());
+    return ErrorText(what, GetLastError());
 }
 
 bool Exists(const std::string& hostPath) {
@@ -42,58 +48,40 @@ bool PrinterInstalled() {
     return true;
 }
 
+// Registers driver, monitor, print processor and printer as the installer does on Windows 98/ME. Without
+// the monitor's library the monitor cannot be registered, and the printer prints without it.
 bool InstallPrinter(bool withMonitor, std::string* error) {
-    Text printer(kPrinterName);
-    Text env(kEnvironment);
-    Text system("C:\\WINDOWS\\SYSTEM32\\kqt50.drv");
-    Text help("UNIDRV.HLP");
-    std::vector<char> deps;
-    for (const char* f : {"UNIDRV.DLL", "UNIDRV.HLP", "ICONLIB.DLL"}) {
-        deps.insert(deps.end(), f, f + std::string(f).size() + 1);
-    }
-    deps.push_back('\0');
-    Text monitor(kMonitorName);
-    Text raw("RAW");
-    DRIVER_INFO_3A driver{0x570,        printer.get(), env.get(),   system.get(),  system.get(),
-                          system.get(), help.get(),    deps.data(), monitor.get(), raw.get()};
-    if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
-        *error = LastErrorText("AddPrinterDriverA");
-        return false;
-    }
-    if (withMonitor) {
-        Text dll(kMonitorFile);
-        MONITOR_INFO_2A info{monitor.get(), env.get(), dll.get()};
-        if (!AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info)) &&
-            GetLastError() != ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
-            *error = LastErrorText("AddMonitorA");
-            return false;
+    kqkit::Register9x(kPrinterName, kPortName, [&](kqkit::Step9x step, const kqkit::SpoolerCall& call) {
+        switch (step) {
+        case kqkit::Step9x::Driver:
+            if (!call.ok) {
+                *error = ErrorText("AddPrinterDriverA", call.error);
+            }
+            return call.ok;
+        case kqkit::Step9x::Monitor:
+            if (withMonitor && !call.ok && call.error != ERROR_PRINT_MONITOR_ALREADY_INSTALLED) {
+                *error = ErrorText("AddMonitorA", call.error);
+                return false;
+            }
+            return true;
+        case kqkit::Step9x::PrintProcessor:
+            return true; // not looked at: one left by an earlier set-up is there already
+        case kqkit::Step9x::Printer:
+            if (!call.ok) {
+                *error = ErrorText("AddPrinterA", call.error);
+            }
+            return call.ok;
         }
-    }
-    Text file(kProcessorFile);
-    Text processor(kProcessorName);
-    AddPrintProcessorA(nullptr, env.get(), file.get(), processor.get());
-    Text port(kPortName);
-    PRINTER_INFO_2A info{};
-    info.pPrinterName = printer.get();
-    info.pPortName = port.get();
-    info.pDriverName = printer.get();
-    info.pPrintProcessor = processor.get();
-    info.pDatatype = raw.get();
-    info.Attributes = PRINTER_ATTRIBUTE_ENABLE_BIDI | PRINTER_ATTRIBUTE_RAW_ONLY;
-    HANDLE h = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    if (!h) {
-        *error = LastErrorText("AddPrinterA");
         return false;
-    }
-    ClosePrinter(h);
-    return true;
+    });
+    return error->empty();
 }
 
 // Replaces the library `file` wherever the machine keeps a copy of it: the print processor directories of
 // both environments and the system directory.
 bool RefreshInstalled(const std::string& built, const char* file, std::string* error) {
     std::vector<std::string> dirs{SystemDirectory()};
-    for (const char* env : {"Windows 4.0", "Windows NT x86"}) {
+    for (const char* env : {kqkit::kEnvironment9x, kqkit::kEnvironmentNtX86}) {
         char dir[MAX_PATH];
         DWORD needed = 0;
         Text name(env);
@@ -124,26 +112,26 @@ SetupResult EnsurePrinter(const std::string& libDir) {
         return result;
     }
     if (PrinterInstalled()) {
-        result.ok = RefreshInstalled(processorLib, kProcessorFile, &result.error) &&
-                    (!Exists(monitorLib) || RefreshInstalled(monitorLib, kMonitorFile, &result.error));
+        result.ok = RefreshInstalled(processorLib, kqkit::kProcessorFile, &result.error) &&
+                    (!Exists(monitorLib) || RefreshInstalled(monitorLib, kqkit::kMonitorFile, &result.error));
         return result;
     }
     char dir[MAX_PATH];
     DWORD needed = 0;
-    Text env(kEnvironment);
+    Text env(kqkit::kEnvironment9x);
     if (!GetPrintProcessorDirectoryA(nullptr, env.get(), 1, reinterpret_cast<LPBYTE>(dir), sizeof(dir),
                                      &needed)) {
         result.error = LastErrorText("GetPrintProcessorDirectoryA");
         return result;
     }
     // The setup media would copy these; here they come from the build.
-    if (!CopyFileA(processorLib.c_str(), (std::string(dir) + "\\" + kProcessorFile).c_str(), FALSE)) {
+    if (!CopyFileA(processorLib.c_str(), (std::string(dir) + "\\" + kqkit::kProcessorFile).c_str(), FALSE)) {
         result.error = LastErrorText("copying the print processor");
         return result;
     }
     const bool withMonitor = Exists(monitorLib);
     if (withMonitor &&
-        !CopyFileA(monitorLib.c_str(), (SystemDirectory() + "\\" + kMonitorFile).c_str(), FALSE)) {
+        !CopyFileA(monitorLib.c_str(), (SystemDirectory() + "\\" + kqkit::kMonitorFile).c_str(), FALSE)) {
         result.error = LastErrorText("copying the language monitor");
         return result;
     }

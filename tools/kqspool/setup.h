@@ -2,17 +2,17 @@
 // it is there already (set up by an earlier run, or installed by KqtSetup).
 #pragma once
 
+#include "kit_names.h"
+
 #include <string>
 
 namespace kqspool {
 
-inline constexpr char kPrinterName[] = "KQT-50 Receipt";
+using kqkit::kPrinterName;
 inline constexpr char kPortName[] = "COM1:";
-inline constexpr char kProcessorName[] = "KQPRINT";
-inline constexpr char kProcessorFile[] = "KQPRINT.DLL";
+// The language monitor as kqspool's reports name it: by the kit's monitor, KQMON, whatever name the
+// spooler registers it under.
 inline constexpr char kMonitorName[] = "KQMON";
-inline constexpr char kMonitorFile[] = "KQMON.DLL";
-inline constexpr char kEnvironment[] = "Windows 4.0";
 
 struct SetupResult {
     bool ok = false;
