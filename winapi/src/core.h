@@ -5,7 +5,7 @@
 #include <winspool.h>
 
 #include "kqwin/control.h"
-#include "kqmon.h"
+#include "winsplp_ansi.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -159,7 +159,7 @@ bool PrinterExists(const std::string& printer);
 void ResetSpooler();
 
 // The 13-entry port function table that port monitors and language monitors exchange (8-bit names).
-using PortMonitorTable = kqmon::MonitorTable;
+using PortMonitorTable = MONITORA;
 
 // The local port monitor: FILE:, COMn: and LPTn: to the host files or devices configured for them.
 PortMonitorTable* LocalPortMonitor();
