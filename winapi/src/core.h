@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 #include "winsplp_ansi.h"
 
 #include <atomic>

@@ -1,6 +1,10 @@
-// Test control of the stand-in Windows: what tests and tools use to set up a machine, watch the calls that
-// the kit makes and break them on purpose. Product code never includes this header.
+// Test control of the stand-in Windows, for tests: injected faults and call counts, recordings of what the
+// DLLs did (writes, debugger output, message boxes, icon draws, process starts, modal-loop errors), test
+// printers and spooled jobs, and driving the headless user32 as a person would. Tools use only
+// tool_control.h; product code includes neither.
 #pragma once
+
+#include "kqwin/tool_control.h"
 
 #include <windows.h>
 
@@ -12,13 +16,7 @@
 
 namespace kqwin::control {
 
-// Points a fresh simulated machine at a folder: registry, spooler registrations and files live below it.
-// Clears every fault, hook, recording and spooled job of the previous machine.
-KQWIN_API void ResetMachine(const std::string& root);
-// The folder of the current machine (KQT50_ROOT, or a per-user default, until ResetMachine is called).
-KQWIN_API std::string MachineRoot();
-// Host path of a Windows path on this machine ("c:\\x.dat" -> "<root>/c/x.dat").
-KQWIN_API std::string HostPath(const std::string& windowsPath);
+// ---- faults, call counts and hooks ---------------------------------------------------------------------
 
 // Calls that can be counted, hooked and broken.
 enum class Op {
@@ -87,11 +85,11 @@ KQWIN_API void ClearHooks();
 // Allocations above this many bytes fail (GlobalAlloc), as a machine with little memory would.
 KQWIN_API void SetAllocationLimit(std::optional<size_t> bytes);
 
+// ---- recordings and the spooler for tests --------------------------------------------------------------
+
 // Debugger output (OutputDebugStringA/W), one entry per call, UTF-8.
 KQWIN_API std::vector<std::string> DebugOutput();
 KQWIN_API void ClearDebugOutput();
-// Also echo debugger output to standard error (also on when KQT50_DEBUG is set).
-KQWIN_API void EchoDebugOutput(bool on);
 
 // Every WritePrinter that a print processor made, with the bytes it offered and the count accepted.
 struct WriteRecord {
@@ -102,8 +100,6 @@ struct WriteRecord {
 KQWIN_API void RecordWrites(bool on);
 KQWIN_API std::vector<WriteRecord> Writes();
 KQWIN_API void ClearWrites();
-// Streams each print processor write to a callback instead of keeping it (for traces of long jobs).
-KQWIN_API void SetWriteObserver(std::function<void(const BYTE* bytes, DWORD count, DWORD accepted)> observer);
 
 // Printers for tests, made without the management calls.
 struct PrinterSetup {
@@ -116,12 +112,6 @@ struct PrinterSetup {
 };
 KQWIN_API bool AddTestPrinter(const PrinterSetup& setup);
 KQWIN_API bool SetPrinterAttributes(const std::string& printer, DWORD attributes);
-KQWIN_API bool SetPrinterResolution(const std::string& printer, int verticalDpi);
-// Where the local port monitor sends a port's bytes: a host path, or "-" for standard output. The targets
-// are the string values, one per port name, of this key below HKEY_LOCAL_MACHINE.
-inline constexpr char kPortTargetKey[] = "SOFTWARE\\KQT50 Stand-in\\Ports";
-KQWIN_API void SetPortTarget(const std::string& port, const std::string& hostPath);
-KQWIN_API std::string PortTarget(const std::string& port);
 
 // Spools a job without running the print processor, as a held job would stay. Returns its job id (0: failed).
 KQWIN_API DWORD SpoolJob(const std::string& printer, const std::vector<BYTE>& data,
@@ -147,36 +137,6 @@ class KQWIN_API DespoolScope {
 KQWIN_API size_t OpenPrinterHandles();
 // Files open now (CreateFileA, not yet closed).
 KQWIN_API size_t OpenFileHandles();
-
-// What happened to the last job that the spooler ran.
-struct JobOutcome {
-    DWORD jobId = 0;
-    bool processorLoaded = false; // DLL found, exports resolved, datatype accepted
-    bool opened = false;          // OpenPrintProcessor gave a handle
-    BOOL printed = FALSE;         // PrintDocumentOnPrintProcessor's result
-    DWORD printError = 0;         // last error after a failed print
-    BOOL closed = FALSE;          // ClosePrintProcessor's result
-    uint64_t bytesIn = 0;         // bytes spooled
-    uint64_t bytesOffered = 0;    // bytes the print processor wrote
-    uint64_t bytesToPort = 0;     // bytes the port took
-    uint64_t writes = 0;          // WritePrinter calls of the print processor
-    bool portFailed = false;      // a port operation failed or took part of a write
-    bool viaMonitor = false;      // output went through a language monitor
-    std::string error;            // what went wrong, for people
-    // Each time the print processor opened the job for reading (once per copy pass), in order: how far it
-    // had read when it closed the job again, and whether a read asked for more than was left.
-    struct PassRead {
-        uint64_t position = 0;
-        bool reachedEnd = false;
-    };
-    std::vector<PassRead> passReads;
-    bool cancelled = false; // a cancel was sent to the print processor while it printed the job
-};
-KQWIN_API std::optional<JobOutcome> LastJobOutcome();
-// Sends a cancel to the print processor of the job that the spooler runs now, as the spooler does when a
-// user deletes a printing job (ControlPrintProcessor with JOB_CONTROL_CANCEL), from any thread. False when
-// no job is running.
-KQWIN_API bool CancelRunningJob();
 
 // ---- the headless user32, the program, ports and serial configurations --------------------------------
 
