@@ -7,8 +7,6 @@
 
 namespace kqwin {
 
-const char* const kPortsKey = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
-
 namespace {
 
 const char* const kCommConfigKey = "HKLM\\SOFTWARE\\KQT50 Stand-in\\CommConfig";
@@ -29,7 +27,7 @@ bool IsSerialPort(const std::string& name) {
 
 std::vector<BYTE> Stored(const std::string& port) {
     Registry::Value v;
-    if (Reg().GetValue(kCommConfigKey, LowerAscii(port), &v) && v.type == REG_BINARY) {
+    if (Hive().GetValue(kCommConfigKey, LowerAscii(port), &v) && v.type == REG_BINARY) {
         return v.data;
     }
     return control::DefaultCommConfigBytes();
@@ -71,27 +69,16 @@ std::vector<BYTE> DefaultCommConfigBytes() {
 }
 
 void SetCommConfigBytes(const std::string& port, const std::vector<BYTE>& bytes) {
-    Root();
-    Reg().CreateKey(kCommConfigKey, nullptr);
-    Reg().SetValue(kCommConfigKey, LowerAscii(port), REG_BINARY, bytes.data(), bytes.size());
+    Hive().CreateKey(kCommConfigKey, nullptr);
+    Hive().SetValue(kCommConfigKey, LowerAscii(port), REG_BINARY, bytes.data(), bytes.size());
 }
 
 std::optional<std::vector<BYTE>> CommConfigBytes(const std::string& port) {
-    Root();
     Registry::Value v;
-    if (Reg().GetValue(kCommConfigKey, LowerAscii(port), &v) && v.type == REG_BINARY) {
+    if (Hive().GetValue(kCommConfigKey, LowerAscii(port), &v) && v.type == REG_BINARY) {
         return v.data;
     }
     return std::nullopt;
-}
-
-void SetPorts(const std::vector<std::string>& names) {
-    Root();
-    Reg().DeleteTree(kPortsKey);
-    Reg().CreateKey(kPortsKey, nullptr);
-    for (const std::string& name : names) {
-        Reg().SetString(kPortsKey, name, "");
-    }
 }
 
 } // namespace kqwin::control
@@ -110,7 +97,6 @@ BOOL WINAPI GetDefaultCommConfigA(LPCSTR name, LPCOMMCONFIG cc, LPDWORD size) {
         SetLastError(fault.error);
         return FALSE;
     }
-    Root();
     if (!IsSerialPort(name)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
@@ -137,7 +123,6 @@ BOOL WINAPI SetDefaultCommConfigA(LPCSTR name, LPCOMMCONFIG cc, DWORD size) {
         SetLastError(fault.error);
         return FALSE;
     }
-    Root();
     if (!IsSerialPort(name)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;

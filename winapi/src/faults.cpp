@@ -142,6 +142,8 @@ void ResetFaultsAndHooks() {
     UpdateArmed(s);
 }
 
+const ResetHook kFaultsAndHooksOnReset(&ResetFaultsAndHooks);
+
 } // namespace kqwin
 
 namespace kqwin::control {

@@ -1,4 +1,4 @@
-// The machine root and its files: drive letters are folders below the root.
+// Files of the simulated disk: opening, reading and writing, copying, deleting, folders.
 #include "core.h"
 
 #include <fcntl.h>
@@ -12,27 +12,6 @@
 
 namespace kqwin {
 namespace {
-
-struct MachineState {
-    std::mutex mutex;
-    std::string root;
-    bool loaded = false;
-};
-
-MachineState& Machine() {
-    static MachineState state;
-    return state;
-}
-
-std::string DefaultRoot() {
-    if (const char* env = std::getenv("KQT50_ROOT"); env && *env) {
-        return env;
-    }
-    if (const char* home = std::getenv("HOME"); home && *home) {
-        return std::string(home) + "/.kqt50";
-    }
-    return "/tmp/kqt50";
-}
 
 // Files open in this process, for the sharing rules that Windows applies between openers of one file.
 struct OpenFiles {
@@ -119,96 +98,7 @@ DWORD ErrnoToWin(int e) {
 }
 
 } // namespace
-
-std::string Root() {
-    MachineState& m = Machine();
-    std::string root;
-    bool load = false;
-    {
-        std::lock_guard lock(m.mutex);
-        if (m.root.empty()) {
-            m.root = DefaultRoot();
-        }
-        root = m.root;
-        load = !m.loaded;
-        m.loaded = true;
-    }
-    if (load) {
-        MakeDirs(root);
-        const std::string registryFile = root + "/registry.txt";
-        const bool fresh = access(registryFile.c_str(), F_OK) != 0;
-        Reg().Load(registryFile);
-        if (fresh) {
-            SeedFreshMachine();
-        }
-    }
-    return root;
-}
-
-bool MakeDirs(const std::string& hostDir) {
-    if (hostDir.empty()) {
-        return false;
-    }
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = hostDir.find('/', pos + 1);
-        partial = hostDir.substr(0, pos);
-        if (!partial.empty() && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string MapPath(std::string_view path) {
-    if (!path.empty() && path[0] == '/') {
-        return std::string(path);
-    }
-    std::string rest;
-    std::string out;
-    if (path.size() >= 2 && path[1] == ':' &&
-        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-        out = Root() + "/" + LowerAscii(path.substr(0, 1));
-        rest = LowerAscii(path.substr(2));
-        if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) {
-            out += '/';
-        }
-    } else {
-        rest = std::string(path);
-    }
-    for (char& c : rest) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    return out + rest;
-}
-
 } // namespace kqwin
-
-namespace kqwin::control {
-
-void ResetMachine(const std::string& root) {
-    {
-        MachineState& m = Machine();
-        std::lock_guard lock(m.mutex);
-        m.root = root.empty() ? DefaultRoot() : root;
-        m.loaded = false;
-    }
-    ResetFaultsAndHooks();
-    ResetDebugOutput();
-    ResetSpooler();
-    ResetUser32();
-    ResetShell();
-    Root(); // loads the new machine's registry
-}
-
-std::string MachineRoot() { return Root(); }
-
-std::string HostPath(const std::string& windowsPath) { return MapPath(windowsPath); }
-
-} // namespace kqwin::control
 
 using namespace kqwin;
 
@@ -499,12 +389,12 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
         SetLastError(fault.error);
         return 0;
     }
-    static const char kDir[] = "C:\\WINDOWS\\SYSTEM32";
-    if (!buffer || size < sizeof(kDir)) {
-        return sizeof(kDir);
+    const std::string dir = SystemDirectory();
+    if (!buffer || size <= dir.size()) {
+        return static_cast<UINT>(dir.size() + 1);
     }
-    std::memcpy(buffer, kDir, sizeof(kDir));
-    return sizeof(kDir) - 1;
+    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
+    return static_cast<UINT>(dir.size());
 }
 
 BOOL WINAPI CloseHandle(HANDLE h) {

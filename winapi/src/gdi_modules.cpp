@@ -88,7 +88,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return LoadModule(MapPath(name), name);
     }
     // a bare name is looked for in the system folder, then as the host finds libraries
-    const std::string inSystem = MapPath(std::string("C:\\WINDOWS\\SYSTEM32\\") + name);
+    const std::string inSystem = MapPath(SystemDirectory() + "\\" + name);
     if (GetFileAttributesA(inSystem.c_str()) != INVALID_FILE_ATTRIBUTES) {
         return LoadModule(inSystem, name);
     }

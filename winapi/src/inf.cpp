@@ -202,38 +202,6 @@ std::vector<std::string> SplitMulti(const std::vector<BYTE>& data) {
 
 } // namespace
 
-std::string JoinPath(const std::string& folder, const std::string& rest) {
-    std::vector<std::string> parts;
-    auto add = [&parts](const std::string& path) {
-        size_t start = 0;
-        while (start <= path.size()) {
-            const size_t end = path.find_first_of("\\/", start);
-            const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-            if (part == "..") {
-                if (parts.size() > 1) { // never above the drive
-                    parts.pop_back();
-                }
-            } else if (!part.empty() && part != ".") {
-                parts.push_back(part);
-            }
-            if (end == std::string::npos) {
-                break;
-            }
-            start = end + 1;
-        }
-    };
-    const bool absolute = rest.size() >= 2 && rest[1] == ':';
-    if (!absolute) {
-        add(folder);
-    }
-    add(rest);
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        out += (i ? "\\" : "") + parts[i];
-    }
-    return parts.size() == 1 ? out + "\\" : out;
-}
-
 DWORD ParseNumber(const std::string& text) {
     return text.empty() ? 0 : static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 0));
 }
@@ -422,7 +390,7 @@ DWORD Installer::Include(const std::string& section) {
             continue;
         }
         // the system's INFs are in its INF folder
-        const std::string path = name.find('\\') == std::string::npos ? JoinPath("C:\\WINDOWS\\INF", name) : name;
+        const std::string path = name.find('\\') == std::string::npos ? JoinPath(InfDirectory(), name) : name;
         if (const DWORD error = set_.Append(path)) {
             return error;
         }
@@ -620,7 +588,7 @@ DWORD Installer::AddReg(const std::string& listSection) {
     if (!set_.Has(listSection)) {
         return ERROR_SECTION_NOT_FOUND;
     }
-    Registry& reg = Reg();
+    Registry& reg = Hive();
     for (const Line& l : set_.Read(listSection)) {
         // root, [subkey], [value name], [flags], [value, ...]
         std::string root;
@@ -698,9 +666,9 @@ DWORD Installer::DelReg(const std::string& listSection) {
         }
         const std::string key = KeyPath(root, l.Field(1));
         if (l.fields.size() >= 3) {
-            Reg().DeleteValue(key, l.Field(2));
+            Hive().DeleteValue(key, l.Field(2));
         } else if (key != root) {
-            Reg().DeleteTree(key);
+            Hive().DeleteTree(key);
         }
     }
     return 0;
@@ -709,10 +677,10 @@ DWORD Installer::DelReg(const std::string& listSection) {
 // ---- InstallHinfSection ----------------------------------------------------------------------------------
 
 std::map<int, std::string> StandardDirids() {
-    return {{DIRID_WINDOWS, "C:\\WINDOWS"},
+    return {{DIRID_WINDOWS, WindowsDirectory()},
             {DIRID_SYSTEM, SystemDirectory()},
             {DIRID_DRIVERS, SystemDirectory() + "\\DRIVERS"},
-            {DIRID_INF, "C:\\WINDOWS\\INF"},
+            {DIRID_INF, InfDirectory()},
             {DIRID_BOOT, "C:\\"}};
 }
 
@@ -742,7 +710,7 @@ DWORD InstallHinfSection(const std::string& commandTail) {
     set.dirids = StandardDirids();
     // mode 128: the INF's folder is the source; otherwise the system's setup source
     if (!(mode & 128)) {
-        const std::string configured = Reg().GetString(kSourcePathKey, "SourcePath");
+        const std::string configured = Hive().GetString(kSourcePathKey, "SourcePath");
         set.sourceRoot = configured.empty() ? std::string("C:\\WINDOWS\\OPTIONS\\CABS") : configured;
     }
     std::vector<std::string> candidates;

@@ -92,7 +92,6 @@ DWORD InstallHinfSection(const std::string& commandTail);
 DWORD PrintUiInstall(const std::vector<std::string>& args);
 
 // Helpers shared by the installers.
-std::string JoinPath(const std::string& folder, const std::string& rest); // with ".." resolved
 DWORD ParseNumber(const std::string& text);
 
 } // namespace kqwin::inf

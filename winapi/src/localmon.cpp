@@ -84,7 +84,7 @@ BOOL WINAPI LocalOpenPort(LPSTR name, PHANDLE handle) {
         return FALSE;
     }
     const std::vector<std::string> known = LocalPortNames();
-    bool found = Reg().GetValue(StandInPortKey(), name, nullptr);
+    bool found = Hive().GetValue(PortTargetKey(), name, nullptr);
     for (const std::string& n : known) {
         found = found || EqualsNoCase(n, name);
     }
@@ -112,7 +112,7 @@ BOOL WINAPI LocalStartDocPort(HANDLE h, LPSTR, DWORD, DWORD, LPBYTE) {
         close(port->fd);
     }
     const bool explicitFile = port->name.empty();
-    const std::string path = explicitFile ? port->hostPath : control::PortTarget(port->name);
+    const std::string path = explicitFile ? port->hostPath : PortTargetOf(port->name);
     port->fd = OpenTarget(path, explicitFile);
     if (port->fd < 0) {
         SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
@@ -227,22 +227,6 @@ BOOL LocalPortOpenFile(const std::string& hostPath, PHANDLE handle) {
     port->hostPath = hostPath;
     *handle = Register(std::move(port));
     return TRUE;
-}
-
-std::vector<std::string> LocalPortNames() {
-    // the local port monitor's ports are the values of the Ports key, as on Windows; a machine without the
-    // key has the ports of a fresh installation
-    Root();
-    if (const auto values = Reg().GetValues(kPortsKey)) {
-        std::vector<std::string> names;
-        for (const Registry::Value& v : *values) {
-            if (!v.name.empty()) {
-                names.push_back(v.name);
-            }
-        }
-        return names;
-    }
-    return {"COM1:", "COM2:", "COM3:", "COM4:", "LPT1:", "LPT2:", "LPT3:", "FILE:"};
 }
 
 } // namespace kqwin

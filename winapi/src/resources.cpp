@@ -23,9 +23,6 @@ struct ProgramState {
     std::mutex mutex;
     std::deque<Entry> resources; // a deque: HRSRC values point at entries and stay valid
     std::string path = kDefaultProgramPath;
-    DWORD platform = VER_PLATFORM_WIN32_NT;
-    DWORD major = 5;
-    DWORD minor = 1;
 };
 
 ProgramState& Program() {
@@ -39,11 +36,9 @@ template <class T> T Read(const BYTE* p) {
     return v;
 }
 
-char16_t UpperAscii16(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
-
 std::u16string Upper16(std::u16string s) {
     for (char16_t& c : s) {
-        c = UpperAscii16(c);
+        c = AsciiUpper(c);
     }
     return s;
 }
@@ -210,15 +205,10 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE* data, size_t size)
     return t;
 }
 
-const char* const kVersionKey = "HKLM\\SOFTWARE\\KQT50 Stand-in\\Windows";
-
 void ResetProgramSettings() {
     ProgramState& p = Program();
     std::lock_guard lock(p.mutex);
     p.path = kDefaultProgramPath;
-    p.platform = VER_PLATFORM_WIN32_NT;
-    p.major = 5;
-    p.minor = 1;
 }
 
 void RegisterProgramResources(const BYTE* res, size_t size) {
@@ -264,20 +254,6 @@ void SetProgramPath(const std::string& windowsPath) {
     ProgramState& p = Program();
     std::lock_guard lock(p.mutex);
     p.path = windowsPath;
-}
-
-void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor) {
-    // kept in the machine's registry too: other processes on the machine (kqspool) run on the same Windows
-    Root();
-    Reg().CreateKey(kVersionKey, nullptr);
-    Reg().SetDword(kVersionKey, "Platform", platformId);
-    Reg().SetDword(kVersionKey, "Major", major);
-    Reg().SetDword(kVersionKey, "Minor", minor);
-    ProgramState& p = Program();
-    std::lock_guard lock(p.mutex);
-    p.platform = platformId;
-    p.major = major;
-    p.minor = minor;
 }
 
 } // namespace kqwin::control
@@ -449,12 +425,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    ProgramState& p = Program();
-    Root();
-    std::lock_guard lock(p.mutex);
-    p.platform = Reg().GetDword(kVersionKey, "Platform", p.platform);
-    p.major = Reg().GetDword(kVersionKey, "Major", p.major);
-    p.minor = Reg().GetDword(kVersionKey, "Minor", p.minor);
+    const WindowsVersion p = MachineVersion();
     info->dwMajorVersion = p.major;
     info->dwMinorVersion = p.minor;
     info->dwPlatformId = p.platform;

@@ -15,14 +15,7 @@
 namespace kqwin {
 namespace {
 
-constexpr char kRundll32[] = "C:\\WINDOWS\\SYSTEM32\\rundll32.exe";
-constexpr char kWindowsDirectory[] = "C:\\WINDOWS";
 constexpr uintptr_t kStartedInstance = 42; // what Windows gives for a started program
-
-struct ProcessObj : Object {
-    explicit ProcessObj(DWORD code) : Object(ObjType::Process), exitCode(code) {}
-    const DWORD exitCode;
-};
 
 struct ShellState {
     std::mutex mutex;
@@ -48,23 +41,6 @@ std::string Trim(std::string_view s) {
     return std::string(s);
 }
 
-// kind: 0 missing, 1 file, 2 folder
-int Kind(const std::string& windowsPath) {
-    struct stat st{};
-    if (stat(MapPath(windowsPath).c_str(), &st) != 0) {
-        return 0;
-    }
-    return S_ISDIR(st.st_mode) ? 2 : 1;
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('\\');
-    if (slash == std::string::npos) {
-        return "C:\\";
-    }
-    return slash <= 2 ? path.substr(0, slash + 1) : path.substr(0, slash);
-}
-
 std::string ProgramFolder() {
     char path[MAX_PATH] = {};
     const DWORD lastError = GetLastError();
@@ -84,17 +60,6 @@ std::string CurrentDirectory() {
     return ProgramFolder();
 }
 
-// A path made full against `base`: "X:\..." as it is, "\..." on base's drive, anything else below base.
-std::string FullPath(const std::string& path, const std::string& base) {
-    if (path.size() >= 2 && path[1] == ':') {
-        return inf::JoinPath(std::string(), path);
-    }
-    if (!path.empty() && (path[0] == '\\' || path[0] == '/')) {
-        return inf::JoinPath(base.substr(0, 2), path);
-    }
-    return inf::JoinPath(base, path);
-}
-
 // Where Windows finds a program that ShellExecuteEx names: a name with a path as given; a bare name in the
 // program's folder, the current (or given) directory, the system directory, the Windows directory. A name
 // without an extension is looked for as a program first.
@@ -109,15 +74,15 @@ std::optional<std::string> FindProgram(const std::string& file, const std::strin
     names.push_back(file);
     std::vector<std::string> folders;
     if (slash == std::string::npos) {
-        folders = {ProgramFolder(), base, SystemDirectory(), kWindowsDirectory};
+        folders = {ProgramFolder(), base, SystemDirectory(), WindowsDirectory()};
     }
     for (const std::string& name : names) {
-        if (folders.empty() && Kind(FullPath(name, base)) == 1) {
+        if (folders.empty() && KindOf(FullPath(name, base)) == PathKind::File) {
             return FullPath(name, base);
         }
         for (const std::string& folder : folders) {
-            const std::string candidate = inf::JoinPath(folder, name);
-            if (Kind(candidate) == 1) {
+            const std::string candidate = JoinPath(folder, name);
+            if (KindOf(candidate) == PathKind::File) {
                 return candidate;
             }
         }
@@ -233,68 +198,7 @@ BOOL FailStart(SHELLEXECUTEINFOA* info, DWORD error) {
     return FALSE;
 }
 
-void WriteHostFile(const std::string& windowsPath, const std::string& text) {
-    const std::string host = MapPath(windowsPath);
-    MakeDirs(host.substr(0, host.rfind('/')));
-    std::ofstream(host, std::ios::binary | std::ios::trunc) << text;
-}
-
-constexpr char kNtPrintInf[] = R"(; NTPRINT.INF of this machine: the part of the printer class INF that printer INFs
-; include, with Unidrv's files from the driver cache.
-[Version]
-Signature="$Windows NT$"
-Class=Printer
-ClassGUID={4D36E979-E325-11CE-BFC1-08002BE10318}
-Provider=%MS%
-
-[UNIDRV.OEM]
-CopyFiles=@UNIDRV.DLL,@UNIDRVUI.DLL,@UNIDRV.HLP,@UNIRES.DLL,@STDNAMES.GPD
-
-[UNIDRV_DATA]
-DriverFile=UNIDRV.DLL
-ConfigFile=UNIDRVUI.DLL
-HelpFile=UNIDRV.HLP
-
-[DestinationDirs]
-DefaultDestDir=66000
-
-[SourceDisksNames]
-1=%Cache%,,,"..\Driver Cache\i386"
-
-[SourceDisksFiles]
-UNIDRV.DLL=1
-UNIDRVUI.DLL=1
-UNIDRV.HLP=1
-UNIRES.DLL=1
-STDNAMES.GPD=1
-
-[Strings]
-MS="Microsoft"
-Cache="Windows driver cache"
-)";
-
 } // namespace
-
-void SeedFreshMachine() {
-    WriteHostFile(kRundll32, "rundll32: the stand-in runs its own\n");
-    WriteHostFile("C:\\WINDOWS\\INF\\NTPRINT.INF", kNtPrintInf);
-    for (const char* file : {"UNIDRV.DLL", "UNIDRVUI.DLL", "UNIDRV.HLP", "UNIRES.DLL", "STDNAMES.GPD"}) {
-        WriteHostFile(std::string("C:\\WINDOWS\\Driver Cache\\i386\\") + file,
-                      std::string("Unidrv placeholder: ") + file + "\n");
-    }
-    // Every Windows has the print processor "winprint"; nothing here prints through it.
-    WriteHostFile("C:\\WINDOWS\\System32\\spool\\PRTPROCS\\W32X86\\winprint.dll", "winprint placeholder\n");
-    const std::string key = std::string(kPrintKey) + "\\Environments\\Windows NT x86\\Print Processors\\winprint";
-    Reg().CreateKey(key, nullptr);
-    Reg().SetString(key, "Driver", "winprint.dll");
-    // The spooler's other keys that every Windows 2000/XP has, empty until drivers come.
-    for (const char* sub : {"\\Environments\\Windows NT x86\\Drivers\\Version-2",
-                            "\\Environments\\Windows NT x86\\Drivers\\Version-3",
-                            "\\Environments\\Windows 4.0\\Drivers\\Version-0",
-                            "\\Environments\\Windows 4.0\\Print Processors", "\\Monitors", "\\Printers"}) {
-        Reg().CreateKey(std::string(kPrintKey) + sub, nullptr);
-    }
-}
 
 void ResetShell() {
     ShellState& s = Shell();
@@ -303,6 +207,8 @@ void ResetShell() {
     s.starts.clear();
     s.forcedRundll32Exit.reset();
 }
+
+const ResetHook kShellOnReset(&ResetShell);
 
 bool IsProcessHandle(HANDLE h) { return Handles().Get(h, ObjType::Process) != nullptr; }
 
@@ -348,7 +254,6 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
     if (fault.fail) {
         return FailStart(info, fault.error);
     }
-    Root();
     const std::string verb = AnsiOrEmpty(info->lpVerb);
     if (!verb.empty() && !EqualsNoCase(verb, "open") && !EqualsNoCase(verb, "runas")) {
         return FailStart(info, ERROR_NO_ASSOCIATION); // a program has no other verbs
@@ -369,7 +274,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
     start.window = info->hwnd;
     // the program runs to its end now; what it does to the last error stays in its own process
     const DWORD lastError = GetLastError();
-    start.exitCode = EqualsNoCase(*found, kRundll32) ? RunRundll32(start.parameters) : 0;
+    start.exitCode = EqualsNoCase(*found, kRundll32Path) ? RunRundll32(start.parameters) : 0;
     SetLastError(lastError);
     if (info->fMask & SEE_MASK_NOCLOSEPROCESS) {
         info->hProcess = Handles().Add(std::make_shared<ProcessObj>(start.exitCode));
@@ -411,10 +316,11 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
         return FALSE;
     }
     const std::string full = FullPath(path, CurrentDirectory());
-    const int kind = Kind(full);
-    if (kind != 2) {
-        SetLastError(kind == 1 ? ERROR_DIRECTORY : Kind(FolderOf(full)) == 2 ? ERROR_FILE_NOT_FOUND
-                                                                              : ERROR_PATH_NOT_FOUND);
+    const PathKind kind = KindOf(full);
+    if (kind != PathKind::Folder) {
+        SetLastError(kind == PathKind::File                     ? ERROR_DIRECTORY
+                     : KindOf(FolderOf(full)) == PathKind::Folder ? ERROR_FILE_NOT_FOUND
+                                                                  : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     ShellState& s = Shell();

@@ -10,10 +10,6 @@
 
 namespace kqwin {
 
-const char* const kPrintKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print";
-std::string StandInPortKey() {
-    return std::string("HKLM\\") + control::kPortTargetKey;
-}
 
 namespace {
 
@@ -156,7 +152,6 @@ BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW*
         SetLastError(fault.error);
         return FALSE;
     }
-    Root();
     auto obj = std::make_shared<PrinterObj>();
     std::string printer;
     DWORD jobId = 0;
@@ -263,12 +258,11 @@ PrinterObj::~PrinterObj() = default;
 std::string PrinterKey(const std::string& printer) { return std::string(kPrintKey) + "\\Printers\\" + printer; }
 
 std::optional<PrinterRecord> LoadPrinter(const std::string& name) {
-    Root();
     if (name.empty() || name.find('\\') != std::string::npos) {
         return std::nullopt;
     }
     // one look-up for the whole record: a printer is loaded at every open and document
-    const std::optional<std::vector<Registry::Value>> values = Reg().GetValues(PrinterKey(name));
+    const std::optional<std::vector<Registry::Value>> values = Hive().GetValues(PrinterKey(name));
     if (!values) {
         return std::nullopt;
     }
@@ -300,7 +294,7 @@ std::optional<PrinterRecord> LoadPrinter(const std::string& name) {
 }
 
 void StorePrinter(const PrinterRecord& rec) {
-    Registry& r = Reg();
+    Registry& r = Hive();
     const std::string key = PrinterKey(rec.name);
     r.CreateKey(key, nullptr);
     r.SetString(key, "Name", rec.name);
@@ -321,8 +315,6 @@ void StorePrinter(const PrinterRecord& rec) {
     r.SetDword(key, "Resolution", static_cast<DWORD>(rec.verticalDpi));
 }
 
-bool PrinterExists(const std::string& printer) { return LoadPrinter(printer).has_value(); }
-
 int PrinterVerticalDpi(const std::string& printer) {
     const auto rec = LoadPrinter(printer);
     return rec ? rec->verticalDpi : 0;
@@ -332,7 +324,7 @@ namespace {
 
 // The environments of the machine's registry, its own first.
 std::vector<std::string> EnvironmentsByPreference() {
-    std::vector<std::string> envs = Reg().SubKeys(EnvironmentsKey());
+    std::vector<std::string> envs = Hive().SubKeys(EnvironmentsKey());
     const std::string native = NativeEnvironment();
     std::stable_partition(envs.begin(), envs.end(), [&](const std::string& e) { return EqualsNoCase(e, native); });
     return envs;
@@ -368,7 +360,7 @@ std::optional<DriverRecord> LoadDriver(const std::string& name) {
     if (name.empty() || name.find('\\') != std::string::npos) {
         return std::nullopt;
     }
-    Registry& r = Reg();
+    Registry& r = Hive();
     for (const std::string& env : EnvironmentsByPreference()) {
         for (DWORD version = 4; version-- > 0;) {
             if (const auto values = r.GetValues(DriverKey(env, version, name))) {
@@ -384,12 +376,6 @@ std::optional<DriverRecord> LoadDriver(const std::string& name) {
         }
     }
     return std::nullopt;
-}
-
-bool Windows9x() {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof(version);
-    return GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT;
 }
 
 std::string NativeEnvironment() { return Windows9x() ? "Windows 4.0" : "Windows NT x86"; }
@@ -416,8 +402,6 @@ std::string PrinterDriverDirectory(const std::string& environment) {
     }
     return "C:\\WINDOWS\\System32\\spool\\DRIVERS\\" + EnvironmentFolder(environment);
 }
-
-std::string SystemDirectory() { return "C:\\WINDOWS\\SYSTEM32"; }
 
 bool MonitorInUse(const std::string& name) {
     SpoolerState& s = Spooler();
@@ -453,7 +437,7 @@ void UnloadMonitor(const std::string& name) {
 }
 
 bool FindPrintProcessor(const std::string& name, std::string* file, std::string* environment) {
-    Registry& r = Reg();
+    Registry& r = Hive();
     for (const std::string& env : EnvironmentsByPreference()) {
         const std::string key = EnvironmentsKey() + "\\" + env + "\\Print Processors\\" + name;
         if (r.KeyExists(key)) {
@@ -467,10 +451,10 @@ bool FindPrintProcessor(const std::string& name, std::string* file, std::string*
 
 bool FindMonitor(const std::string& name, std::string* file) {
     const std::string key = std::string(kPrintKey) + "\\Monitors\\" + name;
-    if (!Reg().KeyExists(key)) {
+    if (!Hive().KeyExists(key)) {
         return false;
     }
-    *file = Reg().GetString(key, "Driver");
+    *file = Hive().GetString(key, "Driver");
     return !file->empty();
 }
 
@@ -492,6 +476,8 @@ void ResetSpooler() {
     s.observer = nullptr;
     s.listening.store(false, std::memory_order_release);
 }
+
+const ResetHook kSpoolerOnReset(&ResetSpooler);
 
 // ---- running a job --------------------------------------------------------------------------------
 
@@ -992,7 +978,6 @@ void SetWriteObserver(std::function<void(const BYTE*, DWORD, DWORD)> observer) {
 }
 
 bool AddTestPrinter(const PrinterSetup& setup) {
-    Root();
     if (setup.name.empty() || LoadPrinter(setup.name)) {
         return false;
     }
@@ -1026,25 +1011,6 @@ bool SetPrinterResolution(const std::string& printer, int verticalDpi) {
     rec->verticalDpi = verticalDpi;
     StorePrinter(*rec);
     return true;
-}
-
-void SetPortTarget(const std::string& port, const std::string& hostPath) {
-    Root();
-    Reg().CreateKey(StandInPortKey(), nullptr);
-    Reg().SetString(StandInPortKey(), port, hostPath);
-}
-
-std::string PortTarget(const std::string& port) {
-    const std::string root = Root();
-    std::string target = Reg().GetString(StandInPortKey(), port);
-    if (!target.empty()) {
-        return target;
-    }
-    std::string base = port;
-    while (!base.empty() && base.back() == ':') {
-        base.pop_back();
-    }
-    return root + "/ports/" + base + ".out";
 }
 
 DWORD SpoolJob(const std::string& printer, const std::vector<BYTE>& data, const std::u16string& documentName) {

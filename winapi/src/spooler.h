@@ -44,15 +44,13 @@ std::optional<DriverRecord> LoadDriver(const std::string& name);
 std::string DriverKey(const std::string& environment, DWORD version, const std::string& name);
 DWORD DriverVersion(const std::string& environment, DWORD cVersion);
 
-// The platform that GetVersionExA reports decides where the spooler keeps its files: Windows 98 and ME keep
-// print processors and drivers in the system directory.
-bool Windows9x();
+// The machine's Windows decides where the spooler keeps its files: Windows 98 and ME keep print processors
+// and drivers in the system directory.
 std::string NativeEnvironment(); // "Windows 4.0" on Windows 98/ME, "Windows NT x86" otherwise
 bool KnownEnvironment(const std::string& environment);
 // Where a print processor or driver of an environment lives on the simulated disk (Windows path).
 std::string PrintProcessorDirectory(const std::string& environment);
 std::string PrinterDriverDirectory(const std::string& environment);
-std::string SystemDirectory();
 // Registration lookups (the machine's own environment first): file name of the DLL, and its environment.
 bool FindPrintProcessor(const std::string& name, std::string* file, std::string* environment);
 bool FindMonitor(const std::string& name, std::string* file);

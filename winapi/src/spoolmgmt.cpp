@@ -174,7 +174,7 @@ template <bool Wide> BOOL GetPrinterCommon(HANDLE h, DWORD level, LPBYTE buffer,
 
 std::vector<PrinterRecord> AllPrinters() {
     std::vector<PrinterRecord> out;
-    for (const std::string& name : Reg().SubKeys(std::string(kPrintKey) + "\\Printers")) {
+    for (const std::string& name : Hive().SubKeys(std::string(kPrintKey) + "\\Printers")) {
         if (auto rec = LoadPrinter(name)) {
             out.push_back(*rec);
         }
@@ -186,7 +186,7 @@ bool PortKnown(const std::string& port) {
     const std::vector<std::string> names = LocalPortNames();
     return std::any_of(names.begin(), names.end(),
                        [&](const std::string& n) { return EqualsNoCase(n, port); }) ||
-           Reg().GetValue(StandInPortKey(), port, nullptr);
+           Hive().GetValue(PortTargetKey(), port, nullptr);
 }
 
 std::string Field(LPSTR s) { return s ? std::string(s) : std::string(); }
@@ -350,7 +350,6 @@ BOOL WINAPI EnumPrintersA(DWORD flags, LPSTR name, DWORD level, LPBYTE buffer, D
         SetLastError(fault.error);
         return FALSE;
     }
-    Root();
     std::vector<PrinterRecord> printers;
     if ((flags & PRINTER_ENUM_LOCAL) && IsLocal(name)) {
         printers = AllPrinters();
@@ -437,7 +436,6 @@ BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Root();
     const std::string env = Environment(d.pEnvironment);
     if (!KnownEnvironment(env)) {
         SetLastError(ERROR_INVALID_ENVIRONMENT);
@@ -457,7 +455,7 @@ BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
     }
     deps.push_back(0);
     const std::string key = DriverKey(env, version, d.pName);
-    Registry& r = Reg();
+    Registry& r = Hive();
     r.DeleteTree(key);
     r.CreateKey(key, nullptr);
     r.SetString(key, "Driver", files[0]);
@@ -492,10 +490,9 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Root();
     const std::string key = std::string(kPrintKey) + "\\Monitors\\" + m.pName;
     // a key without a library is settings written ahead of the monitor, not a monitor
-    if (!Reg().GetString(key, "Driver").empty()) {
+    if (!Hive().GetString(key, "Driver").empty()) {
         SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
         return FALSE;
     }
@@ -512,8 +509,8 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
     }
-    Reg().CreateKey(key, nullptr);
-    Reg().SetString(key, "Driver", m.pDLLName);
+    Hive().CreateKey(key, nullptr);
+    Hive().SetString(key, "Driver", m.pDLLName);
     return TRUE;
 }
 
@@ -525,9 +522,8 @@ BOOL WINAPI DeleteMonitorA(LPSTR server, LPSTR, LPSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Root();
     const std::string key = std::string(kPrintKey) + "\\Monitors\\" + name;
-    if (!Reg().KeyExists(key)) {
+    if (!Hive().KeyExists(key)) {
         SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
         return FALSE;
     }
@@ -537,7 +533,7 @@ BOOL WINAPI DeleteMonitorA(LPSTR server, LPSTR, LPSTR name) {
         return FALSE;
     }
     UnloadMonitor(name);
-    Reg().DeleteTree(key);
+    Hive().DeleteTree(key);
     return TRUE;
 }
 
@@ -553,7 +549,6 @@ BOOL WINAPI AddPrintProcessorA(LPSTR server, LPSTR environment, LPSTR path, LPST
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Root();
     const std::string env = Environment(environment);
     if (!KnownEnvironment(env)) {
         SetLastError(ERROR_INVALID_ENVIRONMENT);
@@ -569,8 +564,8 @@ BOOL WINAPI AddPrintProcessorA(LPSTR server, LPSTR environment, LPSTR path, LPST
         return FALSE;
     }
     const std::string key = EnvKey(env) + "\\Print Processors\\" + name;
-    Reg().CreateKey(key, nullptr);
-    Reg().SetString(key, "Driver", path);
+    Hive().CreateKey(key, nullptr);
+    Hive().SetString(key, "Driver", path);
     return TRUE;
 }
 
@@ -582,14 +577,13 @@ BOOL WINAPI DeletePrintProcessorA(LPSTR server, LPSTR environment, LPSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Root();
     const std::string env = Environment(environment);
     if (!KnownEnvironment(env)) {
         SetLastError(ERROR_INVALID_ENVIRONMENT);
         return FALSE;
     }
     const std::string key = EnvKey(env) + "\\Print Processors\\" + name;
-    if (!Reg().KeyExists(key)) {
+    if (!Hive().KeyExists(key)) {
         SetLastError(ERROR_UNKNOWN_PRINTPROCESSOR);
         return FALSE;
     }
@@ -599,8 +593,8 @@ BOOL WINAPI DeletePrintProcessorA(LPSTR server, LPSTR environment, LPSTR name) {
         SetLastError(ERROR_CAN_NOT_COMPLETE); // a printer still uses it
         return FALSE;
     }
-    UnloadSpoolerFile(MapPath(PrintProcessorDirectory(env) + "\\" + Reg().GetString(key, "Driver")));
-    Reg().DeleteTree(key);
+    UnloadSpoolerFile(MapPath(PrintProcessorDirectory(env) + "\\" + Hive().GetString(key, "Driver")));
+    Hive().DeleteTree(key);
     return TRUE;
 }
 
@@ -639,7 +633,6 @@ HANDLE WINAPI AddPrinterA(LPSTR server, DWORD level, LPBYTE info) {
                          : ERROR_INVALID_PRINTER_NAME);
         return nullptr;
     }
-    Root();
     if (LoadPrinter(name)) {
         SetLastError(ERROR_PRINTER_ALREADY_EXISTS);
         return nullptr;
@@ -701,7 +694,7 @@ BOOL WINAPI DeletePrinter(HANDLE h) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    Reg().DeleteTree(PrinterKey(obj->printer));
+    Hive().DeleteTree(PrinterKey(obj->printer));
     return TRUE;
 }
 

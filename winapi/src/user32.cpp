@@ -832,6 +832,8 @@ void ResetUser32() {
     ResetProgramSettings();
 }
 
+const ResetHook kUser32OnReset(&ResetUser32);
+
 } // namespace kqwin
 
 namespace kqwin::control {
