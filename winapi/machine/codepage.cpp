@@ -158,4 +158,17 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
+size_t AnsiUpperInPlace(unsigned char* p, size_t n) {
+    size_t i = 0;
+    while (i < n && p[i]) {
+        if (IsLeadByte(p[i]) && i + 1 < n && p[i + 1]) {
+            i += 2;
+        } else {
+            p[i] = AsciiUpper(p[i]);
+            ++i;
+        }
+    }
+    return i;
+}
+
 } // namespace kqwin

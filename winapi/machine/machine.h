@@ -207,6 +207,9 @@ std::string AnsiOrEmpty(LPCSTR s);
 constexpr bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 // Bytes of the character at p (1 or 2); a lead byte before the terminating zero stands alone.
 inline size_t AnsiCharBytes(const unsigned char* p) { return (IsLeadByte(p[0]) && p[1] != 0) ? 2 : 1; }
+// Upper-cases the single-byte letters of up to n bytes of ANSI text, up to its zero, leaving double-byte
+// characters whole; gives the bytes it went through.
+size_t AnsiUpperInPlace(unsigned char* p, size_t n);
 
 // The one ASCII case fold of the stand-in: letters A-Z and a-z only, in any character type.
 template <class C> constexpr C AsciiLower(C c) {
