@@ -17,7 +17,7 @@ struct FaultState {
     std::optional<size_t> allocationLimit;
 };
 
-FaultState& State() {
+FaultState& Faults() {
     static FaultState state;
     return state;
 }
@@ -69,7 +69,7 @@ DWORD DefaultError(control::Op op) {
 }
 
 void ResetFaultsAndHooks() {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     s.faults.clear();
     for (auto& hook : s.hooks) {
@@ -88,7 +88,7 @@ const ResetHook kFaultsAndHooksOnReset(&ResetFaultsAndHooks);
 } // namespace
 
 FaultDecision CheckFault(control::Op op) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     const auto index = static_cast<size_t>(op);
     FaultDecision decision;
     if (!s.armed.load(std::memory_order_acquire)) {
@@ -122,7 +122,7 @@ FaultDecision CheckFault(control::Op op) {
 }
 
 void NotifyWaitBlocking(HANDLE object) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     if (!s.armed.load(std::memory_order_acquire)) {
         return;
     }
@@ -137,7 +137,7 @@ void NotifyWaitBlocking(HANDLE object) {
 }
 
 bool AllocationAllowed(size_t bytes) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     if (!s.armed.load(std::memory_order_acquire)) {
         return true;
     }
@@ -151,14 +151,14 @@ bool AllocationAllowed(size_t bytes) {
 namespace kqwin::control {
 
 void InjectFault(const Fault& fault) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     s.faults.push_back(fault);
     UpdateArmed(s);
 }
 
 void ClearFaults() {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     s.faults.clear();
     s.allocationLimit.reset();
@@ -166,29 +166,29 @@ void ClearFaults() {
 }
 
 void ResetCounters() {
-    for (auto& c : State().counts) {
+    for (auto& c : Faults().counts) {
         c.store(0);
     }
 }
 
-uint64_t CallCount(Op op) { return State().counts[static_cast<size_t>(op)].load(); }
+uint64_t CallCount(Op op) { return Faults().counts[static_cast<size_t>(op)].load(); }
 
 void SetCallHook(Op op, std::function<void(uint64_t)> hook) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     s.hooks[static_cast<size_t>(op)] = std::move(hook);
     UpdateArmed(s);
 }
 
 void SetWaitHook(std::function<void(HANDLE)> hook) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     s.waitHook = std::move(hook);
     UpdateArmed(s);
 }
 
 void ClearHooks() {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     for (auto& hook : s.hooks) {
         hook = nullptr;
@@ -198,7 +198,7 @@ void ClearHooks() {
 }
 
 void SetAllocationLimit(std::optional<size_t> bytes) {
-    FaultState& s = State();
+    FaultState& s = Faults();
     std::lock_guard lock(s.mutex);
     s.allocationLimit = bytes;
     UpdateArmed(s);

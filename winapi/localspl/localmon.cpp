@@ -25,14 +25,14 @@ struct LocalPorts {
     std::unordered_map<LocalPort*, std::unique_ptr<LocalPort>> live;
 };
 
-LocalPorts& Ports() {
+LocalPorts& OpenPorts() {
     static LocalPorts ports;
     return ports;
 }
 
 LocalPort* Lookup(HANDLE h) {
     auto* port = static_cast<LocalPort*>(h);
-    LocalPorts& ports = Ports();
+    LocalPorts& ports = OpenPorts();
     std::lock_guard lock(ports.mutex);
     if (ports.live.find(port) == ports.live.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -42,7 +42,7 @@ LocalPort* Lookup(HANDLE h) {
 }
 
 HANDLE Register(std::unique_ptr<LocalPort> port) {
-    LocalPorts& ports = Ports();
+    LocalPorts& ports = OpenPorts();
     std::lock_guard lock(ports.mutex);
     LocalPort* key = port.get();
     ports.live.emplace(key, std::move(port));
@@ -198,7 +198,7 @@ BOOL WINAPI LocalClosePort(HANDLE h) {
         close(port->fd);
     }
     {
-        LocalPorts& ports = Ports();
+        LocalPorts& ports = OpenPorts();
         std::lock_guard lock(ports.mutex);
         ports.live.erase(port);
     }
