@@ -13,8 +13,10 @@ typedef struct _MONITORA {
     BOOL(WINAPI* pfnEnumPorts)(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                                LPDWORD pcReturned);
     BOOL(WINAPI* pfnOpenPort)(LPSTR pName, PHANDLE pHandle);
-    BOOL(WINAPI* pfnOpenPortEx)(LPSTR pPortName, LPSTR pPrinterName, PHANDLE pHandle, struct _MONITORA* pMonitor);
-    BOOL(WINAPI* pfnStartDocPort)(HANDLE hPort, LPSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
+    BOOL(WINAPI* pfnOpenPortEx)(LPSTR pPortName, LPSTR pPrinterName, PHANDLE pHandle,
+                                struct _MONITORA* pMonitor);
+    BOOL(WINAPI* pfnStartDocPort)(HANDLE hPort, LPSTR pPrinterName, DWORD JobId, DWORD Level,
+                                  LPBYTE pDocInfo);
     BOOL(WINAPI* pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
     BOOL(WINAPI* pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
     BOOL(WINAPI* pfnEndDocPort)(HANDLE hPort);
@@ -23,9 +25,9 @@ typedef struct _MONITORA {
     BOOL(WINAPI* pfnAddPortEx)(LPSTR pName, DWORD Level, LPBYTE lpBuffer, LPSTR lpMonitorName);
     BOOL(WINAPI* pfnConfigurePort)(LPSTR pName, HWND hWnd, LPSTR pPortName);
     BOOL(WINAPI* pfnDeletePort)(LPSTR pName, HWND hWnd, LPSTR pPortName);
-    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
-                                            DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
-                                            LPDWORD lpcbReturned);
+    BOOL(WINAPI* pfnGetPrinterDataFromPort)(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
+                                            LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
+                                            DWORD cbOutBuffer, LPDWORD lpcbReturned);
 } MONITORA, *LPMONITORA;
 
 // Thirteen entries, as both spoolers and every monitor count them.

@@ -31,6 +31,25 @@ class SpoolerTest : public MachineTest {
         ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&di)));
     }
 
+    // Prints a job to "Receipt" as an application does, with a device mode and an output file when given, and
+    // tells what the spooler did with it.
+    static control::JobOutcome PrintToReceipt(const Bytes& job, DEVMODEW* devmode = nullptr,
+                                              const char16_t* outputFile = nullptr) {
+        std::u16string name = u"Receipt";
+        PRINTER_DEFAULTSW defaults{nullptr, devmode, PRINTER_ACCESS_USE};
+        HANDLE h = nullptr;
+        EXPECT_TRUE(OpenPrinterW(name.data(), &h, &defaults));
+        std::u16string doc = u"job";
+        std::u16string out = outputFile ? outputFile : u"";
+        DOC_INFO_1W info{doc.data(), outputFile ? out.data() : nullptr, nullptr};
+        DWORD written = 0;
+        EXPECT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+        EXPECT_TRUE(WritePrinter(h, const_cast<BYTE*>(job.data()), static_cast<DWORD>(job.size()), &written));
+        EXPECT_TRUE(EndDocPrinter(h));
+        ClosePrinter(h);
+        return control::LastJobOutcome().value_or(control::JobOutcome{});
+    }
+
     HANDLE AddPrinter(const char* name, const char* port, DWORD* error = nullptr) {
         std::string n = name;
         std::string p = port;
@@ -179,22 +198,11 @@ TEST_F(SpoolerTest, CopyPassesReportHowFarTheyReadAndCancelsReachTheProcessor) {
     ASSERT_NO_FATAL_FAILURE(InstallKitPrinter("COM1:"));
     control::SetPortTarget("COM1:", "/dev/null");
     auto print = [](const Bytes& job, short copies) {
-        std::u16string name = u"Receipt";
         DEVMODEW devmode{};
         devmode.dmSize = sizeof(devmode);
         devmode.dmFields = DM_COPIES;
         devmode.dmCopies = copies;
-        PRINTER_DEFAULTSW defaults{nullptr, &devmode, PRINTER_ACCESS_USE};
-        HANDLE h = nullptr;
-        EXPECT_TRUE(OpenPrinterW(name.data(), &h, &defaults));
-        std::u16string doc = u"job";
-        DOC_INFO_1W info{doc.data(), nullptr, nullptr};
-        DWORD written = 0;
-        EXPECT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
-        EXPECT_TRUE(WritePrinter(h, const_cast<BYTE*>(job.data()), static_cast<DWORD>(job.size()), &written));
-        EXPECT_TRUE(EndDocPrinter(h));
-        ClosePrinter(h);
-        return control::LastJobOutcome().value_or(control::JobOutcome{});
+        return PrintToReceipt(job, &devmode);
     };
     using Read = control::JobOutcome::PassRead;
     auto reads = [](const control::JobOutcome& o) {
@@ -273,18 +281,7 @@ TEST_F(SpoolerTest, DocumentsWithAnOutputFileGoToThatFile) {
     const std::string port = Root() + "/com1.out";
     control::SetPortTarget("COM1:", port);
     auto print = [](const Bytes& job, const char16_t* outputFile) {
-        std::u16string name = u"Receipt";
-        HANDLE h = nullptr;
-        EXPECT_TRUE(OpenPrinterW(name.data(), &h, nullptr));
-        std::u16string doc = u"job";
-        std::u16string out = outputFile;
-        DOC_INFO_1W info{doc.data(), out.data(), nullptr};
-        DWORD written = 0;
-        EXPECT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
-        EXPECT_TRUE(WritePrinter(h, const_cast<BYTE*>(job.data()), static_cast<DWORD>(job.size()), &written));
-        EXPECT_TRUE(EndDocPrinter(h));
-        ClosePrinter(h);
-        return control::LastJobOutcome().value_or(control::JobOutcome{});
+        return PrintToReceipt(job, nullptr, outputFile);
     };
     control::JobOutcome o = print(B("first job"), u"C:\\Output\\Receipt.prn");
     EXPECT_TRUE(o.printed);

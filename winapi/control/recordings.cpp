@@ -110,10 +110,9 @@ class User32Recorder final : public User32Observer {
 
 class ProcessStartRecorder final : public Shell32Observer {
   public:
-    void ProcessStarted(const StartedProcess& p) override {
+    void ProcessStarted(const control::ProcessStart& start) override {
         std::lock_guard lock(mutex_);
-        starts_.push_back(control::ProcessStart{std::string(p.file), std::string(p.verb), std::string(p.parameters),
-                                                std::string(p.directory), p.show, p.mask, p.window, p.exitCode});
+        starts_.push_back(start);
     }
     std::vector<control::ProcessStart> Starts() {
         std::lock_guard lock(mutex_);

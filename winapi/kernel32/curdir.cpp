@@ -23,14 +23,6 @@ void ForgetCurrentDirectory() {
 }
 const ResetHook kCurrentDirectoryOnReset(&ForgetCurrentDirectory);
 
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD lastError = GetLastError();
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    SetLastError(lastError);
-    return FolderOf(std::string(path, n < MAX_PATH ? n : 0));
-}
-
 std::string CurrentDirectory() {
     {
         CurrentDirectoryState& c = Current();

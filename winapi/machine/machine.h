@@ -156,6 +156,8 @@ std::string JoinPath(const std::string& folder, const std::string& rest);
 std::string FullPath(const std::string& path, const std::string& base);
 // The folder a path lies in ("C:\" for a file at the root of the drive).
 std::string FolderOf(const std::string& path);
+// The running program's folder, as GetModuleFileNameA names the program; the last error is left alone.
+std::string ProgramFolder();
 enum class PathKind { Missing, File, Folder };
 // What a Windows path names on the simulated disk; the last error is left alone.
 PathKind KindOf(const std::string& windowsPath);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "kqwin/test_control.h"
+
 #include <atomic>
 #include <string_view>
 
@@ -45,19 +47,9 @@ class User32Observer {
 ObservationHook<User32Observer>& User32Hook();
 
 // shell32: each program ShellExecuteExA started, after it ran.
-struct StartedProcess {
-    std::string_view file; // the Windows path found for lpFile
-    std::string_view verb;
-    std::string_view parameters;
-    std::string_view directory;
-    int show = 0;
-    ULONG mask = 0;
-    HWND window = nullptr;
-    DWORD exitCode = 0;
-};
 class Shell32Observer {
   public:
-    virtual void ProcessStarted(const StartedProcess& start) = 0;
+    virtual void ProcessStarted(const control::ProcessStart& start) = 0;
 
   protected:
     ~Shell32Observer() = default;

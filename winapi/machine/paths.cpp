@@ -97,6 +97,14 @@ std::string FolderOf(const std::string& path) {
     return slash <= 2 ? path.substr(0, slash + 1) : path.substr(0, slash);
 }
 
+std::string ProgramFolder() {
+    char path[MAX_PATH] = {};
+    const DWORD lastError = GetLastError();
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    SetLastError(lastError);
+    return FolderOf(std::string(path, n < MAX_PATH ? n : 0));
+}
+
 PathKind KindOf(const std::string& windowsPath) {
     struct stat st{};
     if (stat(MapPath(windowsPath).c_str(), &st) != 0) {

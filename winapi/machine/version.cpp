@@ -1,5 +1,5 @@
-// The Windows the machine runs, kept in its hive so that every process on the machine (the installer, kqspool)
-// runs on the same one.
+// The Windows the machine runs, kept in its hive so that every process on the machine (the installer,
+// kqspool) runs on the same one.
 #include "machine.h"
 
 namespace kqwin {
@@ -14,7 +14,8 @@ WindowsVersion MachineVersion() {
         return xp;
     }
     return WindowsVersion{Registry::DwordIn(*values, "Platform", xp.platform),
-                          Registry::DwordIn(*values, "Major", xp.major), Registry::DwordIn(*values, "Minor", xp.minor)};
+                          Registry::DwordIn(*values, "Major", xp.major),
+                          Registry::DwordIn(*values, "Minor", xp.minor)};
 }
 
 bool Windows9x() { return MachineVersion().platform != VER_PLATFORM_WIN32_NT; }

@@ -12,16 +12,7 @@ namespace {
 
 constexpr uintptr_t kStartedInstance = 42; // what Windows gives for a started program
 
-// The folder of the running program, and the current directory, as the process knows them; the last error
-// is left alone.
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    const DWORD lastError = GetLastError();
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    SetLastError(lastError);
-    return FolderOf(std::string(path, n < MAX_PATH ? n : 0));
-}
-
+// The current directory, as the process knows it.
 std::string CurrentDirectory() {
     char path[MAX_PATH] = {};
     const DWORD n = GetCurrentDirectoryA(MAX_PATH, path);
@@ -112,7 +103,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* info) {
     }
     if (Shell32Observer* observer = Shell32Hook().Get()) {
         observer->ProcessStarted(
-            StartedProcess{*found, verb, parameters, directory, info->nShow, info->fMask, info->hwnd, exitCode});
+            control::ProcessStart{*found, verb, parameters, directory, info->nShow, info->fMask, info->hwnd, exitCode});
     }
     info->hInstApp = reinterpret_cast<HINSTANCE>(kStartedInstance);
     return TRUE;
