@@ -5,7 +5,7 @@
 
 #include <dlfcn.h>
 
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 
 #include <chrono>
 #include <cstdio>

@@ -71,13 +71,13 @@ extern "C" {
 
 BOOL WINAPI DllEntryPoint(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
-BOOL WINAPI InitializeMonitorEx(LPSTR registryRoot, MonitorTable* table) {
+BOOL WINAPI InitializeMonitorEx(LPSTR registryRoot, MONITORA* table) {
     DebugTrace(kTraceProgress, "InitializePrintMonitor(%s)\n", TextOrEmpty(registryRoot));
     if (!registryRoot || !*registryRoot || !table) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    MonitorTable filled{};
+    MONITORA filled{};
     filled.pfnOpenPortEx = KQMonOpenPortEx;
     filled.pfnStartDocPort = KQMonStartDocPort;
     filled.pfnWritePort = KQMonWritePort;
@@ -88,7 +88,7 @@ BOOL WINAPI InitializeMonitorEx(LPSTR registryRoot, MonitorTable* table) {
     return TRUE;
 }
 
-BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MonitorTable* lower) {
+BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MONITORA* lower) {
     DebugTrace(kTraceProgress, "KQMonOpenPortEx()\n");
     if (!lower || !lower->pfnOpenPort || !lower->pfnStartDocPort || !lower->pfnWritePort || !lower->pfnReadPort ||
         !lower->pfnClosePort) {

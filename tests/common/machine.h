@@ -5,7 +5,7 @@
 #include <winspool.h>
 #include <winsplp.h>
 
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // writes, and, where the job is made only of commands that the end-to-end model knows, send exactly the
 // writes that the model works out. PUMP_FUZZ_TRACE=1 says for each input whether the model applied.
 #include "kqprint.h"
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 #include "model.h"
 
 #include <algorithm>

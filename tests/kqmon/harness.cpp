@@ -5,7 +5,7 @@
 #include <string>
 
 #ifndef _WIN32
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 
 #include <filesystem>
 #endif

@@ -15,7 +15,7 @@
 namespace kqmontest {
 
 // The 13-entry port function table that monitors exchange.
-using PortTable = kqmon::MonitorTable;
+using PortTable = MONITORA;
 
 // What the fake port monitor saw and how it answers.
 struct FakePort {

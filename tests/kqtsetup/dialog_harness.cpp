@@ -7,7 +7,7 @@
 #include <cstring>
 
 #ifndef _WIN32
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 #endif
 
 namespace kqsetuptest {

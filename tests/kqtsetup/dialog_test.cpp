@@ -3,7 +3,7 @@
 // Wine's user32 does not behave as Windows does.
 #include "dialog_harness.h"
 
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 
 #include <cstring>
 #include <new>

@@ -5,7 +5,7 @@
 
 #include "escpos.h"
 #include "kqmon.h"
-#include "kqwin/control.h"
+#include "kqwin/test_control.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

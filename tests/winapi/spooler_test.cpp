@@ -31,6 +31,25 @@ class SpoolerTest : public MachineTest {
         ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&di)));
     }
 
+    // Prints a job to "Receipt" as an application does, with a device mode and an output file when given, and
+    // tells what the spooler did with it.
+    static control::JobOutcome PrintToReceipt(const Bytes& job, DEVMODEW* devmode = nullptr,
+                                              const char16_t* outputFile = nullptr) {
+        std::u16string name = u"Receipt";
+        PRINTER_DEFAULTSW defaults{nullptr, devmode, PRINTER_ACCESS_USE};
+        HANDLE h = nullptr;
+        EXPECT_TRUE(OpenPrinterW(name.data(), &h, &defaults));
+        std::u16string doc = u"job";
+        std::u16string out = outputFile ? outputFile : u"";
+        DOC_INFO_1W info{doc.data(), outputFile ? out.data() : nullptr, nullptr};
+        DWORD written = 0;
+        EXPECT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+        EXPECT_TRUE(WritePrinter(h, const_cast<BYTE*>(job.data()), static_cast<DWORD>(job.size()), &written));
+        EXPECT_TRUE(EndDocPrinter(h));
+        ClosePrinter(h);
+        return control::LastJobOutcome().value_or(control::JobOutcome{});
+    }
+
     HANDLE AddPrinter(const char* name, const char* port, DWORD* error = nullptr) {
         std::string n = name;
         std::string p = port;
@@ -179,22 +198,11 @@ TEST_F(SpoolerTest, CopyPassesReportHowFarTheyReadAndCancelsReachTheProcessor) {
     ASSERT_NO_FATAL_FAILURE(InstallKitPrinter("COM1:"));
     control::SetPortTarget("COM1:", "/dev/null");
     auto print = [](const Bytes& job, short copies) {
-        std::u16string name = u"Receipt";
         DEVMODEW devmode{};
         devmode.dmSize = sizeof(devmode);
         devmode.dmFields = DM_COPIES;
         devmode.dmCopies = copies;
-        PRINTER_DEFAULTSW defaults{nullptr, &devmode, PRINTER_ACCESS_USE};
-        HANDLE h = nullptr;
-        EXPECT_TRUE(OpenPrinterW(name.data(), &h, &defaults));
-        std::u16string doc = u"job";
-        DOC_INFO_1W info{doc.data(), nullptr, nullptr};
-        DWORD written = 0;
-        EXPECT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
-        EXPECT_TRUE(WritePrinter(h, const_cast<BYTE*>(job.data()), static_cast<DWORD>(job.size()), &written));
-        EXPECT_TRUE(EndDocPrinter(h));
-        ClosePrinter(h);
-        return control::LastJobOutcome().value_or(control::JobOutcome{});
+        return PrintToReceipt(job, &devmode);
     };
     using Read = control::JobOutcome::PassRead;
     auto reads = [](const control::JobOutcome& o) {
@@ -224,6 +232,69 @@ TEST_F(SpoolerTest, CopyPassesReportHowFarTheyReadAndCancelsReachTheProcessor) {
     EXPECT_TRUE(o.cancelled);
     EXPECT_EQ(reads(o), (std::vector<std::pair<uint64_t, bool>>{{513, false}}));
     EXPECT_FALSE(control::CancelRunningJob()) << "nothing prints now";
+}
+
+// PRINTER_INFO_2's job count: jobs held in the spooler and a document still being written count; a job that
+// ends without being started and a document that is abandoned do not.
+TEST_F(SpoolerTest, PrinterInfoCountsThePrintersJobs) {
+    for (const char* printer : {"Held", "Other"}) {
+        control::PrinterSetup setup;
+        setup.name = printer;
+        ASSERT_TRUE(control::AddTestPrinter(setup));
+    }
+    std::u16string name = u"Held";
+    HANDLE h = nullptr;
+    ASSERT_TRUE(OpenPrinterW(name.data(), &h, nullptr));
+    auto jobs = [h] {
+        DWORD needed = 0;
+        GetPrinterA(h, 2, nullptr, 0, &needed);
+        std::vector<BYTE> buffer(needed);
+        EXPECT_TRUE(GetPrinterA(h, 2, buffer.data(), needed, &needed));
+        return reinterpret_cast<PRINTER_INFO_2A*>(buffer.data())->cJobs;
+    };
+    EXPECT_EQ(jobs(), 0u);
+    control::SpoolJob("Held", B("one"));
+    control::SpoolJob("held", B("two")); // printer names are case-insensitive
+    control::SpoolJob("Other", B("elsewhere"));
+    EXPECT_EQ(jobs(), 2u);
+
+    std::u16string doc = u"d";
+    DOC_INFO_1W info{doc.data(), nullptr, nullptr};
+    ASSERT_NE(StartDocPrinterW(h, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+    EXPECT_EQ(jobs(), 3u) << "a job from its start";
+    EXPECT_TRUE(EndDocPrinter(h));
+    EXPECT_EQ(jobs(), 3u) << "held: no print processor runs it";
+
+    HANDLE abandoned = nullptr;
+    ASSERT_TRUE(OpenPrinterW(name.data(), &abandoned, nullptr));
+    ASSERT_NE(StartDocPrinterW(abandoned, 1, reinterpret_cast<LPBYTE>(&info)), 0u);
+    EXPECT_EQ(jobs(), 4u);
+    ClosePrinter(abandoned);
+    EXPECT_EQ(jobs(), 3u) << "a document that never ended is no job";
+    ClosePrinter(h);
+}
+
+// A document with an output file prints to that file, replaced at each document, past the printer's port and
+// its language monitor; a file name must be a full path.
+TEST_F(SpoolerTest, DocumentsWithAnOutputFileGoToThatFile) {
+    ASSERT_NO_FATAL_FAILURE(InstallKitPrinter("COM1:"));
+    const std::string port = Root() + "/com1.out";
+    control::SetPortTarget("COM1:", port);
+    auto print = [](const Bytes& job, const char16_t* outputFile) {
+        return PrintToReceipt(job, nullptr, outputFile);
+    };
+    control::JobOutcome o = print(B("first job"), u"C:\\Output\\Receipt.prn");
+    EXPECT_TRUE(o.printed);
+    EXPECT_FALSE(o.viaMonitor);
+    o = print(B("second"), u"c:\\output\\receipt.prn");
+    EXPECT_TRUE(o.printed);
+    EXPECT_EQ(FileBytes(control::HostPath("C:\\Output\\Receipt.prn")), B("second"));
+    EXPECT_TRUE(FileBytes(port).empty()) << "the port got nothing";
+    EXPECT_TRUE(FileBytes(control::HostPath("c:\\kqt50mon.dat")).empty()) << "the monitor saw nothing";
+
+    o = print(B("lost"), u"Receipt.prn");
+    EXPECT_FALSE(o.printed);
+    EXPECT_TRUE(o.portFailed);
 }
 
 } // namespace

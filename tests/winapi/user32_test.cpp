@@ -226,6 +226,51 @@ TEST_F(User32Test, DialogsAreMadeFromBothTemplateForms) {
     }
 }
 
+// A class a DLL registers (as comctl32 registers its progress bar) is made by name from a dialog template; its
+// procedure gets WM_NCCREATE first, with the CREATESTRUCT of the template's item. A name is registered once.
+TEST_F(User32Test, RegisteredClassesAreMadeFromTemplatesByName) {
+    static std::vector<std::string> seen;
+    seen.clear();
+    WNDCLASSA wc{};
+    EXPECT_EQ(RegisterClassA(&wc), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    wc.lpfnWndProc = [](HWND h, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (msg == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lp);
+            seen.push_back(std::string(create->lpszClass) + "|" + create->lpszName + "|" + std::to_string(create->cx));
+        }
+        return DefWindowProcA(h, msg, wp, lp);
+    };
+    wc.lpszClassName = "msctls_progress32";
+    EXPECT_EQ(RegisterClassA(&wc), 0) << "comctl32 registered its class when it was loaded";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+    wc.lpszClassName = "Kit Gauge";
+    EXPECT_GE(RegisterClassA(&wc), 0xC000);
+    wc.lpszClassName = "KIT GAUGE";
+    EXPECT_EQ(RegisterClassA(&wc), 0);
+
+    // DLGTEMPLATE, no menu, class or title; one item of the class "kit gauge", 40 units wide, titled "g"
+    std::vector<WORD> t = {LOWORD(DS_MODALFRAME), HIWORD(DS_MODALFRAME), 0, 0, 1, 0, 0, 100, 50, 0, 0, 0};
+    t.insert(t.end(), {LOWORD(WS_VISIBLE), HIWORD(WS_VISIBLE), 0, 0, 4, 4, 40, 10, 77});
+    for (const char c : std::string("kit gauge")) {
+        t.push_back(static_cast<WORD>(c));
+    }
+    t.insert(t.end(), {0, 'g', 0, 0});
+    const INT_PTR result = DialogBoxIndirectParamA(
+        nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), nullptr,
+        [](HWND dlg, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+            if (msg == WM_INITDIALOG) {
+                char cls[32] = {};
+                GetClassNameA(GetDlgItem(dlg, 77), cls, sizeof(cls));
+                EndDialog(dlg, std::string(cls) == "Kit Gauge" ? 1 : 2);
+            }
+            return msg == WM_INITDIALOG;
+        },
+        0);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(seen, (std::vector<std::string>{"Kit Gauge|g|80"})) << "40 units of the system font's 8 pixels per 4";
+}
+
 TEST_F(User32Test, ModalLoopRunsPostedMessagesTimersAndNestedDialogs) {
     NEED_RESOURCES();
     std::vector<std::string> seen;

@@ -10,7 +10,7 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include "kqwin/control.h"
+#include "kqwin/tool_control.h"
 #include "kqmon.h"
 
 #include <fcntl.h>

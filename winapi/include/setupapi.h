@@ -1,5 +1,5 @@
-// Stand-in setupapi: the error codes and flag values of INF processing. The stand-in's rundll32 runs
-// InstallHinfSection and the printer class installer; programs never call these directly.
+// Stand-in setupapi: the error codes and flag values of INF processing, and the INF calls that the printer
+// class installer (printui) makes. The stand-in's rundll32 runs InstallHinfSection and PrintUIEntry.
 #pragma once
 
 #include <windows.h>
@@ -47,3 +47,58 @@
 #define DIRID_PRINTER 66000
 #define DIRID_PRINTPROCESSOR 66001
 #define DIRID_PRINTERSYSTEM 66002
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef PVOID HINF;
+typedef PVOID HDEVINFO;
+typedef struct _SP_DEVINFO_DATA* PSP_DEVINFO_DATA; // no device installation here
+
+// A line of an open INF: which INF, section and line.
+typedef struct _INFCONTEXT {
+    PVOID Inf;
+    PVOID CurrentInf;
+    UINT Section;
+    UINT Line;
+} INFCONTEXT, *PINFCONTEXT;
+
+#define INF_STYLE_OLDNT 0x00000001
+#define INF_STYLE_WIN4 0x00000002
+
+// SetupInstallFromInfSection: what to carry out, and the notifications of its file operations.
+#define SPINST_REGISTRY 0x00000004
+#define SPINST_FILES 0x00000010
+#define SPFILENOTIFY_STARTCOPY 0x0000000b
+#define SPFILENOTIFY_ENDCOPY 0x0000000c
+#define FILEOP_DOIT 1
+typedef UINT(CALLBACK* PSP_FILE_CALLBACK_A)(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2);
+typedef struct _FILEPATHS_A {
+    PCSTR Target;
+    PCSTR Source;
+    UINT Win32Error;
+    DWORD Flags;
+} FILEPATHS_A, *PFILEPATHS_A;
+
+KQWIN_API HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine);
+KQWIN_API BOOL WINAPI SetupOpenAppendInfFileA(PCSTR FileName, HINF InfHandle, PUINT ErrorLine);
+KQWIN_API VOID WINAPI SetupCloseInfFile(HINF InfHandle);
+KQWIN_API LONG WINAPI SetupGetLineCountA(HINF InfHandle, PCSTR Section);
+KQWIN_API BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCONTEXT Context);
+KQWIN_API BOOL WINAPI SetupFindNextLine(PINFCONTEXT ContextIn, PINFCONTEXT ContextOut);
+KQWIN_API BOOL WINAPI SetupFindNextMatchLineA(PINFCONTEXT ContextIn, PCSTR Key, PINFCONTEXT ContextOut);
+KQWIN_API DWORD WINAPI SetupGetFieldCount(PINFCONTEXT Context);
+KQWIN_API BOOL WINAPI SetupGetStringFieldA(PINFCONTEXT Context, DWORD FieldIndex, PSTR ReturnBuffer,
+                                           DWORD ReturnBufferSize, PDWORD RequiredSize);
+KQWIN_API BOOL WINAPI SetupSetDirectoryIdA(HINF InfHandle, DWORD Id, PCSTR Directory);
+// Files (SPINST_FILES: DelFiles, then CopyFiles) and the registry (SPINST_REGISTRY: DelReg, then AddReg) of a
+// section; the handler hears SPFILENOTIFY_ENDCOPY of each file the section puts in place.
+KQWIN_API BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
+                                                  HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags,
+                                                  PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
+                                                  HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
+
+#ifdef __cplusplus
+}
+#endif

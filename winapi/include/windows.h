@@ -51,6 +51,7 @@ typedef BYTE* PBYTE;
 typedef BYTE* LPBYTE;
 typedef DWORD* PDWORD;
 typedef DWORD* LPDWORD;
+typedef UINT* PUINT;
 typedef LONG* PLONG;
 typedef BOOL* PBOOL;
 typedef BOOL* LPBOOL;

@@ -64,6 +64,35 @@ typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 typedef LRESULT(CALLBACK* HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
+// What CreateWindow hands a window's class at WM_NCCREATE and WM_CREATE.
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA, *PWNDCLASSA, *LPWNDCLASSA;
+
 #pragma pack(push, 2)
 typedef struct {
     DWORD style;
@@ -138,6 +167,12 @@ static_assert(sizeof(MSG) == 48 || sizeof(void*) == 4, "MSG has the Windows layo
 #define IDC_WAIT MAKEINTRESOURCE(32514)
 #define IDC_CROSS MAKEINTRESOURCE(32515)
 #define IDC_UPARROW MAKEINTRESOURCE(32516)
+#define IDC_SIZE MAKEINTRESOURCE(32640)
+#define IDC_ICON MAKEINTRESOURCE(32641)
+#define IDC_SIZENWSE MAKEINTRESOURCE(32642)
+#define IDC_SIZENESW MAKEINTRESOURCE(32643)
+#define IDC_SIZEWE MAKEINTRESOURCE(32644)
+#define IDC_SIZENS MAKEINTRESOURCE(32645)
 #define IDC_SIZEALL MAKEINTRESOURCE(32646)
 #define IDC_NO MAKEINTRESOURCE(32648)
 #define IDC_HAND MAKEINTRESOURCE(32649)
@@ -849,6 +884,8 @@ KQWIN_API BOOL WINAPI IsIconic(HWND hWnd);
 KQWIN_API BOOL WINAPI IsWindow(HWND hWnd);
 KQWIN_API BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
 KQWIN_API BOOL WINAPI DestroyWindow(HWND hWnd);
+// A class of this process; only the procedure and the name are kept (no class or window extra bytes).
+KQWIN_API ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
 KQWIN_API HWND WINAPI GetParent(HWND hWnd);
 KQWIN_API HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
 KQWIN_API BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
@@ -927,6 +964,9 @@ KQWIN_API LPSTR WINAPI CharNextA(LPCSTR lpsz);
 #define GetWindowLongPtr GetWindowLongPtrA
 #define SetWindowLongPtr SetWindowLongPtrA
 #define FindWindow FindWindowA
+#define RegisterClass RegisterClassA
+typedef WNDCLASSA WNDCLASS;
+typedef CREATESTRUCTA CREATESTRUCT;
 #define DialogBoxParam DialogBoxParamA
 #define DialogBoxIndirectParam DialogBoxIndirectParamA
 #define DefDlgProc DefDlgProcA

@@ -1,0 +1,4 @@
+// advapi32's own.
+#pragma once
+
+#include "machine.h"

@@ -1,0 +1,4 @@
+// comctl32's own.
+#pragma once
+
+#include "machine.h"

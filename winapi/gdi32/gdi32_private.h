@@ -1,0 +1,6 @@
+// gdi32's own.
+#pragma once
+
+#include "machine.h"
+
+#include <winspool.h>

@@ -1,0 +1,69 @@
+// Control of the stand-in Windows for tools (kqspool) and tests alike: which simulated machine runs, where
+// its ports' bytes go, a printer's resolution, what the last job did, and watching or cancelling a job.
+// Nothing here breaks the machine on purpose: faults and recordings are in test_control.h, for tests only.
+// Product code never includes this header.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kqwin::control {
+
+// Points a fresh simulated machine at a folder: registry, spooler registrations and files live below it.
+// Clears every fault, hook, recording and spooled job of the previous machine.
+KQWIN_API void ResetMachine(const std::string& root);
+// The folder of the current machine (KQT50_ROOT, or a per-user default, until ResetMachine is called).
+KQWIN_API std::string MachineRoot();
+// Host path of a Windows path on this machine ("c:\\x.dat" -> "<root>/c/x.dat").
+KQWIN_API std::string HostPath(const std::string& windowsPath);
+
+// Where the local port monitor sends a port's bytes: a host path, or "-" for standard output. The targets
+// are the string values, one per port name, of this key below HKEY_LOCAL_MACHINE.
+inline constexpr char kPortTargetKey[] = "SOFTWARE\\KQT50 Stand-in\\Ports";
+KQWIN_API void SetPortTarget(const std::string& port, const std::string& hostPath);
+KQWIN_API std::string PortTarget(const std::string& port);
+
+// A printer's vertical resolution in dots per inch, as CreateDC reports it to the print processor.
+KQWIN_API bool SetPrinterResolution(const std::string& printer, int verticalDpi);
+
+// Streams each print processor write to a callback instead of keeping it (for traces of long jobs).
+KQWIN_API void SetWriteObserver(std::function<void(const BYTE* bytes, DWORD count, DWORD accepted)> observer);
+// Also echo debugger output to standard error (also on when KQT50_DEBUG is set).
+KQWIN_API void EchoDebugOutput(bool on);
+
+// What happened to the last job that the spooler ran.
+struct JobOutcome {
+    DWORD jobId = 0;
+    bool processorLoaded = false; // DLL found, exports resolved, datatype accepted
+    bool opened = false;          // OpenPrintProcessor gave a handle
+    BOOL printed = FALSE;         // PrintDocumentOnPrintProcessor's result
+    DWORD printError = 0;         // last error after a failed print
+    BOOL closed = FALSE;          // ClosePrintProcessor's result
+    uint64_t bytesIn = 0;         // bytes spooled
+    uint64_t bytesOffered = 0;    // bytes the print processor wrote
+    uint64_t bytesToPort = 0;     // bytes the port took
+    uint64_t writes = 0;          // WritePrinter calls of the print processor
+    bool portFailed = false;      // a port operation failed or took part of a write
+    bool viaMonitor = false;      // output went through a language monitor
+    std::string error;            // what went wrong, for people
+    // Each time the print processor opened the job for reading (once per copy pass), in order: how far it
+    // had read when it closed the job again, and whether a read asked for more than was left.
+    struct PassRead {
+        uint64_t position = 0;
+        bool reachedEnd = false;
+    };
+    std::vector<PassRead> passReads;
+    bool cancelled = false; // a cancel was sent to the print processor while it printed the job
+};
+KQWIN_API std::optional<JobOutcome> LastJobOutcome();
+// Sends a cancel to the print processor of the job that the spooler runs now, as the spooler does when a
+// user deletes a printing job (ControlPrintProcessor with JOB_CONTROL_CANCEL), from any thread. False when
+// no job is running.
+KQWIN_API bool CancelRunningJob();
+
+} // namespace kqwin::control

@@ -1,0 +1,4 @@
+// msvcrt's own.
+#pragma once
+
+#include "machine.h"

@@ -1,0 +1,6 @@
+// printui's own.
+#pragma once
+
+#include "machine.h"
+
+#include <winspool.h>

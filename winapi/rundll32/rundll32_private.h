@@ -1,0 +1,4 @@
+// rundll32's own.
+#pragma once
+
+#include "machine.h"

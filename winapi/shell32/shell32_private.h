@@ -1,0 +1,4 @@
+// shell32's own.
+#pragma once
+
+#include "machine.h"
