@@ -1,5 +1,7 @@
 #include "escpos.h"
 
+#include "hex.h"
+
 #include <algorithm>
 
 namespace escpos {
@@ -343,17 +345,12 @@ bool AllWhole(const std::vector<Item>& items) {
 }
 
 std::string Describe(View stream, const Item& item) {
-    static const char kHex[] = "0123456789abcdef";
     static const char* const kKinds[] = {"text", "", "truncated ", "unknown ", "malformed ", "refused "};
     std::string out = kKinds[static_cast<int>(item.kind)];
     out += item.kind == Kind::Text ? "" : item.name;
     out += " @" + std::to_string(item.offset) + " [" + std::to_string(item.size) + "] ";
     const size_t shown = std::min<size_t>(item.size, 24);
-    for (size_t i = 0; i < shown; ++i) {
-        const uint8_t b = stream[item.offset + i];
-        out += kHex[b >> 4];
-        out += kHex[b & 0xF];
-    }
+    kqkit::AppendHex(out, stream.subspan(item.offset, shown));
     if (shown < item.size) {
         out += "...";
     }

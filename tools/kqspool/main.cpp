@@ -5,6 +5,7 @@
 #include "stops.h"
 
 #include "escpos.h"
+#include "hex.h"
 #include "preview.h"
 
 #include <windows.h>
@@ -29,6 +30,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -654,13 +656,8 @@ int Run(const Options& opt) {
             if (!trace) {
                 return;
             }
-            static const char kHex[] = "0123456789abcdef";
             std::string line = std::to_string(count) + " ";
-            line.reserve(line.size() + 2 * size_t(count) + 1);
-            for (DWORD i = 0; i < count; ++i) {
-                line += kHex[bytes[i] >> 4];
-                line += kHex[bytes[i] & 0xF];
-            }
+            kqkit::AppendHex(line, std::span(bytes, count));
             line += '\n';
             std::fwrite(line.data(), 1, line.size(), trace);
         });

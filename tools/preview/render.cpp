@@ -2,6 +2,7 @@
 #include "preview.h"
 
 #include "escpos.h"
+#include "hex.h"
 
 #include <iconv.h>
 
@@ -186,19 +187,14 @@ class Renderer {
                  ": drawn up to there");
             return;
         case escpos::Kind::Unknown:
-            Warn("unknown command " + item.name + " 0x" + Hex(P(item, 1)) + ": skipped");
+            Warn("unknown command " + item.name + " " + kqkit::HexByte(P(item, 1)) + ": skipped");
             return;
         case escpos::Kind::Malformed:
         case escpos::Kind::Refused:
-            Warn(Named(item.name) + " with 0x" + Hex(P(item, item.size - 1)) +
+            Warn(Named(item.name) + " with " + kqkit::HexByte(P(item, item.size - 1)) +
                  ": not a form it has: skipped");
             return;
         }
-    }
-
-    static std::string Hex(uint8_t b) {
-        static const char kHex[] = "0123456789abcdef";
-        return {kHex[b >> 4], kHex[b & 0xF]};
     }
 
     void Command(const escpos::Item& item) {
