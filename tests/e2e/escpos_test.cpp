@@ -80,7 +80,7 @@ TEST(Escpos, CutShortUnknownAndMalformedCommandsAreReported) {
     }
 }
 
-TEST(Escpos, RasterImagesRenderStackedAndPadded) {
+TEST(Escpos, RasterImagesStackedAndPadded) {
     const Bitmap wide{2, 2, {0xFF, 0x01, 0x80, 0x1B}};
     const Bitmap narrow{1, 1, {0xAA}};
     Bytes stream = escpos::EncodeRaster(wide);
@@ -89,7 +89,7 @@ TEST(Escpos, RasterImagesRenderStackedAndPadded) {
     stream.insert(stream.end(), second.begin(), second.end());
 
     EXPECT_EQ(escpos::CountRasterImages(stream), 2u);
-    const Bitmap page = escpos::Render(stream);
+    const Bitmap page = escpos::StackRasterImages(stream);
     EXPECT_EQ(page, (Bitmap{2, 3, {0xFF, 0x01, 0x80, 0x1B, 0xAA, 0x00}}));
     EXPECT_EQ(escpos::ToText(narrow), "#.#.#.#.\n");
     // An image cut short is not counted.

@@ -81,8 +81,8 @@ std::vector<Bitmap> RasterImages(View stream);
 size_t CountRasterImages(View stream);
 // Images one below the other: as wide as the widest, narrower ones padded with zeros on the right.
 Bitmap Stack(const std::vector<Bitmap>& images);
-// The raster images of a stream as one bitmap of rows.
-inline Bitmap Render(View stream) {
+// Every GS v 0 image of the stream stacked into one bitmap, as Stack lays them.
+inline Bitmap StackRasterImages(View stream) {
     return Stack(RasterImages(stream));
 }
 // The GS v 0 command (mode 0) that prints `image`.
