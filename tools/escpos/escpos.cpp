@@ -382,6 +382,11 @@ std::string Meaning(const std::string& name) {
     return {};
 }
 
+std::string Named(const std::string& name) {
+    const std::string meaning = Meaning(name);
+    return meaning.empty() ? name : name + " (" + meaning + ")";
+}
+
 namespace {
 
 // How the KQT-50's print processor reads a command of its set after the prefix and code.
@@ -625,6 +630,11 @@ Item Kqt50Next(View stream, size_t at) {
         break;
     }
     return r.Has(size) ? Ended(item, Kind::Command, size) : Truncated(item, left, size);
+}
+
+Item Kqt50PrinterNext(View stream, size_t at) {
+    Item item = Next(stream, at);
+    return item.name == "GS V" ? Kqt50Next(stream, at) : item;
 }
 
 Bitmap Bitmap::Blank(int width, int rows) {

@@ -54,6 +54,9 @@ std::string Thousands(uint64_t n);
 // What a command does, in words ("cancel Kanji character mode" for "FS ."); empty for a name it does
 // not know.
 std::string Meaning(const std::string& name);
+// The name with its meaning for messages: "FS . (cancel Kanji character mode)"; a name without one stands
+// alone.
+std::string Named(const std::string& name);
 
 // The item at `at` as the KQT-50's print processor reads it: its own, smaller command set and its own
 // lengths (DLE always takes two bytes; GS V takes a second parameter only after 'B'; GS k data runs to
@@ -61,6 +64,9 @@ std::string Meaning(const std::string& name);
 // must fit the processor's 512-byte buffer). An ESC/POS command outside that set is Unknown (named as
 // ESC/POS names it); a KQT-50 command that the processor refuses as written is Refused or Malformed.
 Item Kqt50Next(View stream, size_t at);
+// The item at `at` as the KQT-50 itself reads what its print processor sends it: by the ESC/POS lengths of
+// Next, except GS V, whose second parameter it too takes only after 'B' (as Kqt50Next reads it).
+Item Kqt50PrinterNext(View stream, size_t at);
 
 // A raster image: `width` bytes per row (8 dots each, leftmost dot in the high bit), `rows` rows.
 struct Bitmap {

@@ -5,11 +5,7 @@
 namespace kqspool {
 namespace {
 
-// "FS . (cancel Kanji character mode)"; a name the decoder cannot explain stands alone.
-std::string Named(const std::string& name) {
-    const std::string meaning = escpos::Meaning(name);
-    return meaning.empty() ? name : name + " (" + meaning + ")";
-}
+using escpos::Named;
 
 std::string Bytes(uint64_t n) {
     return Thousands(n) + (n == 1 ? " byte" : " bytes");
