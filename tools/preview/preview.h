@@ -55,6 +55,7 @@ class Renderer {
 
     // `fonts` must outlive the renderer.
     explicit Renderer(const Fonts& fonts, const Options& options = {}, Pictures pictures = Pictures::One);
+    Renderer(const Fonts&& fonts, const Options& options = {}, Pictures pictures = Pictures::One) = delete;
     ~Renderer();
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
