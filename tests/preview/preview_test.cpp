@@ -171,6 +171,21 @@ TEST(PreviewTest, LinesAlignAndWrapAtThePrintArea) {
     EXPECT_EQ(Extent(margin.picture, kDot).left, 50);
 }
 
+TEST(PreviewTest, UpsideDownTurnsTheLineHalfAround) {
+    // A glyph with only its top left dot set: turned, the line's bottom right dot.
+    Fonts fonts = TestFonts();
+    Glyph corner{12, 24, std::vector<uint8_t>(12 * 24, 0)};
+    corner.dots[0] = 1;
+    fonts.a.Add(U'A', corner);
+    const Preview upright = Render(Text("AH\n"), fonts);
+    const Preview turned = Render(Bytes({0x1B, '{', 1}) + Text("AH\n"), fonts);
+    EXPECT_EQ(upright.picture.At(0, 0), kDot);
+    EXPECT_EQ(turned.picture.At(0, 0), kDot) << "the H, now at the left";
+    EXPECT_EQ(turned.picture.At(12, 0), kPaper);
+    EXPECT_EQ(turned.picture.At(23, 23), kDot);
+    EXPECT_EQ(Extent(turned.picture, kDot, 0, 24).width(), 24);
+}
+
 TEST(PreviewTest, CutsAreDashedRedLinesWithTheirLabel) {
     const Stream job = Text("H\n") + Bytes({0x1D, 'V', 0x42, 0}) + Text("H\n") + Bytes({0x1D, 'V', 0x00});
     Fonts fonts = TestFonts();
