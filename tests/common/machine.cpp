@@ -39,16 +39,6 @@ Bytes FileBytes(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string Hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (BYTE b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
-    }
-    return out;
-}
-
 Bytes Pattern(size_t n, unsigned seed) {
     Bytes out(n);
     for (size_t i = 0; i < n; ++i) {

@@ -7,6 +7,8 @@
 
 #include "kqwin/test_control.h"
 
+#include "hex.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -27,7 +29,7 @@ Bytes Join(const std::vector<Bytes>& parts);
 // A host file's bytes; empty when it cannot be read.
 Bytes FileBytes(const std::string& path);
 // Lowercase hex, for readable failure messages.
-std::string Hex(const Bytes& bytes);
+using kqkit::Hex;
 // An image of `n` bytes whose values cycle through every byte, prefixes included.
 Bytes Pattern(size_t n, unsigned seed = 0);
 

@@ -54,6 +54,27 @@ TEST(Escpos, CommandLengths) {
     }
 }
 
+// The printer reads what its print processor sends by ESC/POS lengths, but GS V as the processor does.
+TEST(Escpos, ThePrinterReadsGsVAsItsProcessorAndTheRestAsEscPos) {
+    const std::vector<LengthCase> cases = {
+        {{0x1D, 'V', 'A', 3}, "GS V", 3},
+        {{0x1D, 'V', 'B', 3}, "GS V", 4},
+        {{0x1D, 'V', 0xFF}, "GS V", 3},
+        {{0x1D, 'k', 73, 3, '1', 0x0D, 0}, "GS k", 7}, // by its count, not to the CR
+        {{0x10, 0x14, 0x01, 0x00, 0x05}, "DLE DC4", 5},
+        {{0x1C, '&'}, "FS &", 2}, // not a command of the processor's
+    };
+    for (const LengthCase& c : cases) {
+        const escpos::Item item = escpos::Kqt50PrinterNext(c.stream, 0);
+        SCOPED_TRACE(escpos::Describe(c.stream, item));
+        EXPECT_EQ(item.kind, Kind::Command);
+        EXPECT_EQ(item.name, c.name);
+        EXPECT_EQ(item.size, c.size);
+    }
+    const Bytes cut = {0x1D, 'V', 'B'};
+    EXPECT_EQ(escpos::Kqt50PrinterNext(cut, 0).kind, Kind::Truncated);
+}
+
 TEST(Escpos, CutShortUnknownAndMalformedCommandsAreReported) {
     const struct {
         Bytes stream;
@@ -80,7 +101,7 @@ TEST(Escpos, CutShortUnknownAndMalformedCommandsAreReported) {
     }
 }
 
-TEST(Escpos, RasterImagesRenderStackedAndPadded) {
+TEST(Escpos, RasterImagesStackedAndPadded) {
     const Bitmap wide{2, 2, {0xFF, 0x01, 0x80, 0x1B}};
     const Bitmap narrow{1, 1, {0xAA}};
     Bytes stream = escpos::EncodeRaster(wide);
@@ -89,7 +110,7 @@ TEST(Escpos, RasterImagesRenderStackedAndPadded) {
     stream.insert(stream.end(), second.begin(), second.end());
 
     EXPECT_EQ(escpos::CountRasterImages(stream), 2u);
-    const Bitmap page = escpos::Render(stream);
+    const Bitmap page = escpos::StackRasterImages(stream);
     EXPECT_EQ(page, (Bitmap{2, 3, {0xFF, 0x01, 0x80, 0x1B, 0xAA, 0x00}}));
     EXPECT_EQ(escpos::ToText(narrow), "#.#.#.#.\n");
     // An image cut short is not counted.

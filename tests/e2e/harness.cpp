@@ -1,14 +1,18 @@
 #include "harness.h"
 
+#include "hex.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <span>
 #include <sstream>
 
 namespace e2e {
@@ -87,12 +91,7 @@ Bytes Join(const std::vector<Bytes>& parts) {
 }
 
 std::string Hex(const Bytes& bytes, size_t max) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < bytes.size() && i < max; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0xF];
-    }
+    std::string out = kqkit::Hex(std::span(bytes).first(std::min(bytes.size(), max)));
     if (bytes.size() > max) {
         out += "... (" + std::to_string(bytes.size()) + " bytes)";
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <set>
 #include <string>
 #include <vector>
@@ -168,6 +169,21 @@ TEST(PreviewTest, LinesAlignAndWrapAtThePrintArea) {
     EXPECT_EQ(Extent(right.picture, kDot).left, 384 - 24);
     const Preview margin = Render(Bytes({0x1D, 'L', 40, 0, 0x1B, '$', 10, 0}) + Text("H\n"), TestFonts());
     EXPECT_EQ(Extent(margin.picture, kDot).left, 50);
+}
+
+TEST(PreviewTest, UpsideDownTurnsTheLineHalfAround) {
+    // A glyph with only its top left dot set: turned, the line's bottom right dot.
+    Fonts fonts = TestFonts();
+    Glyph corner{12, 24, std::vector<uint8_t>(12 * 24, 0)};
+    corner.dots[0] = 1;
+    fonts.a.Add(U'A', corner);
+    const Preview upright = Render(Text("AH\n"), fonts);
+    const Preview turned = Render(Bytes({0x1B, '{', 1}) + Text("AH\n"), fonts);
+    EXPECT_EQ(upright.picture.At(0, 0), kDot);
+    EXPECT_EQ(turned.picture.At(0, 0), kDot) << "the H, now at the left";
+    EXPECT_EQ(turned.picture.At(12, 0), kPaper);
+    EXPECT_EQ(turned.picture.At(23, 23), kDot);
+    EXPECT_EQ(Extent(turned.picture, kDot, 0, 24).width(), 24);
 }
 
 TEST(PreviewTest, CutsAreDashedRedLinesWithTheirLabel) {
@@ -376,6 +392,89 @@ TEST(PreviewTest, BarcodePatternsKeepTheirSymbologysRules) {
         EXPECT_EQ(wideBars, 2) << d;
         EXPECT_EQ(wideSpaces, 2) << d;
     }
+}
+
+// Pieces of a stream as a line brings them: every `size` bytes.
+std::vector<Preview> WriteInPieces(Renderer& renderer, const Stream& stream, size_t size) {
+    std::vector<Preview> receipts;
+    for (size_t at = 0; at < stream.size(); at += size) {
+        const size_t n = std::min(size, stream.size() - at);
+        for (Preview& p : renderer.Write(std::span(stream).subspan(at, n))) {
+            receipts.push_back(std::move(p));
+        }
+    }
+    return receipts;
+}
+
+TEST(PreviewTest, AStreamInPiecesDrawsAsTheWholeStream) {
+    const Stream ga = Bytes({0xB0, 0xA1}); // 가 in code page 949
+    const Stream cases[] = {
+        // Korean pairs and a raster image, then a command cut short at the end.
+        Bytes({0x1B, 'R', 13}) + ga + Text("H") + ga + Text("\\\n") + Raster(2, 2, Bytes({0xF0, 0x0F, 0xAA, 0x55})) +
+            Bytes({0x1D, 'v', '0', 0, 10, 0}),
+        // A barcode whose data runs to its NUL, feeds, a cut with its feed, and a command it cannot show.
+        Bytes({0x1D, 'H', 2, 0x1D, 'k', 2}) + Text("590123412345") + Bytes({0, 0x1B, 'J', 7, 0x1D, 'V', 'B', 9}) +
+            Bytes({0x1B, 'L'}) + Text("X\n"),
+    };
+    const Fonts fonts = TestFonts();
+    for (const Stream& stream : cases) {
+        const Preview whole = Render(stream, fonts);
+        ASSERT_FALSE(whole.warnings.empty());
+        for (const size_t size : {1, 2, 5}) {
+            SCOPED_TRACE(testing::Message() << "pieces of " << size);
+            Renderer renderer(fonts);
+            EXPECT_TRUE(WriteInPieces(renderer, stream, size).empty()) << "one picture: none at the cuts";
+            const Preview pieces = renderer.Finish();
+            EXPECT_EQ(pieces.warnings, whole.warnings);
+            EXPECT_EQ(pieces.picture.height, whole.picture.height);
+            EXPECT_TRUE(pieces.picture.dots == whole.picture.dots);
+        }
+    }
+}
+
+TEST(PreviewTest, OnePictureAReceiptEndsEachAtItsCut) {
+    // 90 feeds of 1/180 inch before the first cut and after it: 101.5 dots each at 203 dpi, which only
+    // add up to the whole picture's 203 when the half dot goes on into the second receipt.
+    Stream half;
+    for (int i = 0; i < 90; ++i) {
+        half = half + Bytes({0x1B, 'J', 1});
+    }
+    const Stream first = half + Bytes({0x1D, 'V', 0});
+    // The second ends under a double-height line that it cuts through: the line's foot starts the third.
+    const Stream second =
+        Bytes({0x1B, 0x7F}) + half + Raster(1, 1, Bytes({0x80})) + Bytes({0x1B, '!', 0x10}) + Text("H") +
+        Bytes({0x1B, 'i'});
+    const Stream third = Bytes({0x1B, 'a', 2}) + Text("X");
+    const Stream job = first + second + third;
+    const Fonts fonts = TestFonts();
+    const Preview whole = Render(job, fonts);
+
+    Renderer renderer(fonts, {}, Renderer::Pictures::OnePerReceipt);
+    // The first cut's command arrives in two pieces: the receipt ends with the piece that completes it.
+    EXPECT_TRUE(renderer.Write(std::span(first).first(first.size() - 1)).empty());
+    std::vector<Preview> receipts = renderer.Write(std::span(first).last(1));
+    ASSERT_EQ(receipts.size(), 1u);
+    std::vector<Preview> more = renderer.Write(second + third);
+    ASSERT_EQ(more.size(), 1u);
+    receipts.push_back(std::move(more[0]));
+    receipts.push_back(renderer.Finish());
+
+    // Each receipt ends below its cut's mark, and its warnings are its own.
+    EXPECT_EQ(receipts[0].picture.height, 101 + 4 + 2 + 17 + 4);
+    EXPECT_EQ(Extent(receipts[0].picture, kMark).top, 101 + 4);
+    EXPECT_TRUE(receipts[0].warnings.empty());
+    EXPECT_EQ(receipts[1].warnings, std::vector<std::string>{"unknown command ESC 0x7f: skipped"});
+    EXPECT_EQ(Extent(receipts[1].picture, kDot).top, 102) << "the half dot carried over";
+    EXPECT_EQ(Extent(receipts[2].picture, kDot, 0, 1).left, 0) << "the line's foot";
+    // One below the other, they are the whole stream's picture.
+    Picture stacked{whole.picture.width, 0, {}};
+    for (const Preview& r : receipts) {
+        EXPECT_EQ(r.picture.width, whole.picture.width);
+        stacked.height += r.picture.height;
+        stacked.dots.insert(stacked.dots.end(), r.picture.dots.begin(), r.picture.dots.end());
+    }
+    EXPECT_EQ(stacked.height, whole.picture.height);
+    EXPECT_TRUE(stacked.dots == whole.picture.dots);
 }
 
 TEST(PreviewTest, PngHoldsThePictureDotForDot) {

@@ -1,5 +1,7 @@
 #include "escpos.h"
 
+#include "hex.h"
+
 #include <algorithm>
 
 namespace escpos {
@@ -343,17 +345,12 @@ bool AllWhole(const std::vector<Item>& items) {
 }
 
 std::string Describe(View stream, const Item& item) {
-    static const char kHex[] = "0123456789abcdef";
     static const char* const kKinds[] = {"text", "", "truncated ", "unknown ", "malformed ", "refused "};
     std::string out = kKinds[static_cast<int>(item.kind)];
     out += item.kind == Kind::Text ? "" : item.name;
     out += " @" + std::to_string(item.offset) + " [" + std::to_string(item.size) + "] ";
     const size_t shown = std::min<size_t>(item.size, 24);
-    for (size_t i = 0; i < shown; ++i) {
-        const uint8_t b = stream[item.offset + i];
-        out += kHex[b >> 4];
-        out += kHex[b & 0xF];
-    }
+    kqkit::AppendHex(out, stream.subspan(item.offset, shown));
     if (shown < item.size) {
         out += "...";
     }
@@ -383,6 +380,11 @@ std::string Meaning(const std::string& name) {
         }
     }
     return {};
+}
+
+std::string Named(const std::string& name) {
+    const std::string meaning = Meaning(name);
+    return meaning.empty() ? name : name + " (" + meaning + ")";
 }
 
 namespace {
@@ -628,6 +630,11 @@ Item Kqt50Next(View stream, size_t at) {
         break;
     }
     return r.Has(size) ? Ended(item, Kind::Command, size) : Truncated(item, left, size);
+}
+
+Item Kqt50PrinterNext(View stream, size_t at) {
+    Item item = Next(stream, at);
+    return item.name == "GS V" ? Kqt50Next(stream, at) : item;
 }
 
 Bitmap Bitmap::Blank(int width, int rows) {

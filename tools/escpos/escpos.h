@@ -54,6 +54,9 @@ std::string Thousands(uint64_t n);
 // What a command does, in words ("cancel Kanji character mode" for "FS ."); empty for a name it does
 // not know.
 std::string Meaning(const std::string& name);
+// The name with its meaning for messages: "FS . (cancel Kanji character mode)"; a name without one stands
+// alone.
+std::string Named(const std::string& name);
 
 // The item at `at` as the KQT-50's print processor reads it: its own, smaller command set and its own
 // lengths (DLE always takes two bytes; GS V takes a second parameter only after 'B'; GS k data runs to
@@ -61,6 +64,9 @@ std::string Meaning(const std::string& name);
 // must fit the processor's 512-byte buffer). An ESC/POS command outside that set is Unknown (named as
 // ESC/POS names it); a KQT-50 command that the processor refuses as written is Refused or Malformed.
 Item Kqt50Next(View stream, size_t at);
+// The item at `at` as the KQT-50 itself reads what its print processor sends it: by the ESC/POS lengths of
+// Next, except GS V, whose second parameter it too takes only after 'B' (as Kqt50Next reads it).
+Item Kqt50PrinterNext(View stream, size_t at);
 
 // A raster image: `width` bytes per row (8 dots each, leftmost dot in the high bit), `rows` rows.
 struct Bitmap {
@@ -81,8 +87,8 @@ std::vector<Bitmap> RasterImages(View stream);
 size_t CountRasterImages(View stream);
 // Images one below the other: as wide as the widest, narrower ones padded with zeros on the right.
 Bitmap Stack(const std::vector<Bitmap>& images);
-// The raster images of a stream as one bitmap of rows.
-inline Bitmap Render(View stream) {
+// Every GS v 0 image of the stream stacked into one bitmap, as Stack lays them.
+inline Bitmap StackRasterImages(View stream) {
     return Stack(RasterImages(stream));
 }
 // The GS v 0 command (mode 0) that prints `image`.

@@ -1,18 +1,11 @@
 #include "stops.h"
 
+#include "hex.h"
+
 namespace kqspool {
 namespace {
 
-// "FS . (cancel Kanji character mode)"; a name the decoder cannot explain stands alone.
-std::string Named(const std::string& name) {
-    const std::string meaning = escpos::Meaning(name);
-    return meaning.empty() ? name : name + " (" + meaning + ")";
-}
-
-std::string Hex(uint8_t b) {
-    static const char kHex[] = "0123456789abcdef";
-    return std::string("0x") + kHex[b >> 4] + kHex[b & 0xF];
-}
+using escpos::Named;
 
 std::string Bytes(uint64_t n) {
     return Thousands(n) + (n == 1 ? " byte" : " bytes");
@@ -39,11 +32,11 @@ std::string WhyNotTaken(escpos::View job, const escpos::Item& item) {
     switch (item.kind) {
     case Kind::Unknown:
         if (item.size >= 2 && escpos::Meaning(item.name).empty()) {
-            return item.name + " " + Hex(job[item.offset + 1]) + " is not a command";
+            return item.name + " " + kqkit::HexByte(job[item.offset + 1]) + " is not a command";
         }
         return Named(item.name) + " is not a KQT-50 command";
     case Kind::Malformed:
-        return Named(item.name) + " with " + Hex(job[item.offset + item.size - 1]) +
+        return Named(item.name) + " with " + kqkit::HexByte(job[item.offset + item.size - 1]) +
                " is not a form of it that the KQT-50 takes";
     case Kind::Refused:
         return Named(item.name) + " is refused: " + item.note;

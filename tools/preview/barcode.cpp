@@ -1,5 +1,7 @@
 #include "barcode.h"
 
+#include "hex.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -217,8 +219,7 @@ std::optional<Bars> Code128(const std::string& data, std::string* why) {
             values.push_back(c - 32);
             text += static_cast<char>(c);
         } else {
-            static const char kHex[] = "0123456789abcdef";
-            *why = std::string("holds the byte 0x") + kHex[c >> 4] + kHex[c & 0xF] + ", which code set " +
+            *why = "holds the byte " + kqkit::HexByte(c) + ", which code set " +
                    std::string(1, active) + " does not have";
             return std::nullopt;
         }

@@ -15,6 +15,17 @@ struct Bars {
     std::vector<int> widths;
     bool halfModules = false; // widths are in half modules (CODE39 and ITF)
     std::string text;         // the human-readable line
+
+    // An element's width in dots, for a module of `module` dots.
+    int Dots(int element, int module) const { return halfModules ? element * module / 2 : element * module; }
+    // The symbol's width in dots.
+    int Width(int module) const {
+        int width = 0;
+        for (const int w : widths) {
+            width += Dots(w, module);
+        }
+        return width;
+    }
 };
 
 // The GS k system byte `m` (both forms) as a name: "EAN13", "CODE128", ...; empty for an unknown one.

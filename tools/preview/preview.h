@@ -10,6 +10,8 @@
 #include "fonts.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,6 +42,37 @@ struct Preview {
     std::vector<std::string> warnings; // each thing it could not show, once
 };
 
+// Draws a stream that may arrive in pieces: bytes as they come (a command may be cut across two pieces),
+// and a picture at each cut when asked for one per receipt. It is three steps, each in files of its own:
+// the interpreter reads the commands (interpreter.h), the layout sets lines and moves the paper (layout.h),
+// and the canvas paints (canvas.h, characters.h).
+class Renderer {
+  public:
+    enum class Pictures {
+        One,           // the whole stream, cuts marked on it
+        OnePerReceipt, // each cut ends a picture: the receipt down to its cut's mark
+    };
+
+    // `fonts` must outlive the renderer.
+    explicit Renderer(const Fonts& fonts, const Options& options = {}, Pictures pictures = Pictures::One);
+    Renderer(const Fonts&& fonts, const Options& options = {}, Pictures pictures = Pictures::One) = delete;
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // The next bytes of the stream; the receipts that cuts among them ended (none for Pictures::One), each
+    // with the warnings that came up while it was drawn.
+    std::vector<Preview> Write(std::span<const uint8_t> bytes);
+    // The end of the stream: the picture of what no cut ended (the whole stream for Pictures::One; one row
+    // of paper when nothing came after the last cut), with its warnings.
+    Preview Finish();
+
+  private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+// The whole stream as one picture.
 Preview Render(std::span<const uint8_t> stream, const Fonts& fonts, const Options& options = {});
 
 // Writes `picture` as a PNG image (white paper, black dots, red marks).

@@ -2,6 +2,8 @@
 // change. advapi32's Reg* calls and the DLLs that keep their registrations in the registry read and write it.
 #include "machine.h"
 
+#include "hex.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -35,16 +37,6 @@ std::string Unescape(std::string_view s) {
         } else {
             out += s[i];
         }
-    }
-    return out;
-}
-
-std::string ToHex(const std::vector<BYTE>& data) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (const BYTE b : data) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
     }
     return out;
 }
@@ -112,7 +104,7 @@ void Registry::Save() {
         for (const Key& key : keys_) {
             out << '[' << Escape(key.path) << "]\n";
             for (const Value& v : key.values) {
-                out << Escape(v.name) << '\t' << v.type << '\t' << ToHex(v.data) << '\n';
+                out << Escape(v.name) << '\t' << v.type << '\t' << kqkit::Hex(v.data) << '\n';
             }
         }
     }

@@ -1,0 +1,144 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kqspool {
+namespace {
+
+constexpr char kUsageText[] =
+    "Usage: kqspool print [options] JOB...\n"
+    "       kqspool check [options] JOB...\n"
+    "       kqspool --help | --version\n"
+    "\n"
+    "print: prints ESC/POS job files (or - for standard input) to the printer \"KQT-50 Receipt\" of the\n"
+    "simulated machine, through the spooler, the KQPRINT print processor and the KQMON language monitor,\n"
+    "as an application prints a RAW job on Windows. The printer is set up on first use. When the print\n"
+    "processor stops a copy early, a warning on standard error says where, why, and how many bytes the\n"
+    "printer never got. Ctrl-C cancels the job being printed and skips the rest.\n"
+    "\n"
+    "check: the same print on a scratch machine with a scratch port: nothing reaches your port or the\n"
+    "monitor's capture file. One report per job on standard output: the bytes the printer would accept,\n"
+    "where and why it would stop, the page images it would get.\n"
+    "\n"
+    "Options:\n"
+    "  --copies N          copies of each job (default 1)\n"
+    "  --dpi N             vertical resolution of the printer in dots per inch (default 203)\n"
+    "  --out PATH          file or device that receives the port's bytes (- for standard output);\n"
+    "                      without it, the port's configured target (print) or a scratch file (check)\n"
+    "  --trace-writes PATH one line per write of the print processor: byte count, space, bytes in hex\n"
+    "  --no-monitor        send the print processor's output to the port without the language monitor\n"
+    "  --preview PNG       also draw what the port received as the KQT-50 prints it, into a PNG image\n"
+    "                      (red marks are the preview's own: where the paper is cut, what it cannot draw)\n"
+    "  --paper-width DOTS  paper width of the preview in dots, 8 a millimetre (default 576: 72 mm;\n"
+    "                      384 for 58 mm paper)\n"
+    "  --help              this text\n"
+    "  --version           the version\n"
+    "\n"
+    "The machine lives in the folder named by KQT50_ROOT (default ~/.kqt50).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every byte of every job was printed (checked: would be printed)\n"
+    "  1  a job was not printed, the printer could not be set up, or the preview could not be written\n"
+    "  2  usage error\n"
+    "  3  printed, but part of a job was not sent: the print processor stopped a copy early\n"
+    "  4  a job file could not be read (missing, unreadable, a directory)\n"
+    "  130  interrupted by Ctrl-C\n"
+    "When jobs end differently, the first of 1, 4, 3 that applies is the status.\n";
+
+bool ParseNumber(const char* text, long min, long max, long* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < min || v > max) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kqspool: %s\nTry 'kqspool --help'.\n", message.c_str());
+    return kUsage;
+}
+
+} // namespace
+
+std::optional<int> ParseCommandLine(int argc, char** argv, Options* opt) {
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsageText, stdout);
+        return kAllPrinted;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kqspool %s\n", KQ_VERSION);
+        return kAllPrinted;
+    }
+    if (argc < 2 || (std::strcmp(argv[1], "print") != 0 && std::strcmp(argv[1], "check") != 0)) {
+        return UsageError(argc < 2 ? "no command given" : std::string("unknown command '") + argv[1] + "'");
+    }
+    opt->check = std::strcmp(argv[1], "check") == 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        // the option's value: the next argument, null when there is none
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        // a number option's value within [min, max]; false when there is none
+        auto number = [&](long min, long max, long* n) {
+            const char* v = value();
+            return v && ParseNumber(v, min, max, n);
+        };
+        // a path option's value; false when there is none
+        auto path = [&](std::optional<std::string>* to) {
+            const char* v = value();
+            if (v && *v) {
+                *to = v;
+            }
+            return v && *v;
+        };
+        long n = 0;
+        if (arg == "--help") {
+            std::fputs(kUsageText, stdout);
+            return kAllPrinted;
+        } else if (arg == "--copies") {
+            if (!number(0, 32767, &n)) {
+                return UsageError("--copies needs a number from 0 to 32767");
+            }
+            opt->copies = static_cast<unsigned>(n);
+        } else if (arg == "--dpi") {
+            if (!number(1, 32767, &n)) {
+                return UsageError("--dpi needs a number from 1 to 32767");
+            }
+            opt->dpi = static_cast<int>(n);
+        } else if (arg == "--out") {
+            if (!path(&opt->out)) {
+                return UsageError("--out needs a path");
+            }
+        } else if (arg == "--trace-writes") {
+            if (!path(&opt->trace)) {
+                return UsageError("--trace-writes needs a path");
+            }
+        } else if (arg == "--preview") {
+            if (!path(&opt->preview)) {
+                return UsageError("--preview needs a path");
+            }
+        } else if (arg == "--paper-width") {
+            if (!number(8, 4096, &n)) {
+                return UsageError("--paper-width needs a number of dots from 8 to 4096");
+            }
+            opt->paperWidth = static_cast<int>(n);
+        } else if (arg == "--no-monitor") {
+            opt->monitor = false;
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            return UsageError("unknown option '" + arg + "'");
+        } else {
+            opt->jobs.push_back(arg);
+        }
+    }
+    if (opt->jobs.empty()) {
+        return UsageError("no job file given");
+    }
+    return std::nullopt;
+}
+
+} // namespace kqspool

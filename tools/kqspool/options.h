@@ -1,0 +1,35 @@
+// kqspool's command line: what a run is asked to do, and the exit statuses it ends with.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kqspool {
+
+// Exit statuses. When jobs end differently, the first of 1, 4, 3 that applies is the status.
+inline constexpr int kAllPrinted = 0;
+inline constexpr int kFailed = 1;
+inline constexpr int kUsage = 2;
+inline constexpr int kPartial = 3;
+inline constexpr int kUnreadable = 4;
+inline constexpr int kInterrupted = 130;
+
+// What the command line asks for.
+struct Options {
+    bool check = false;
+    unsigned copies = 1;
+    int dpi = 203;
+    std::optional<std::string> out;
+    std::optional<std::string> trace;
+    bool monitor = true;
+    std::optional<std::string> preview;
+    int paperWidth = 576;
+    std::vector<std::string> jobs;
+};
+
+// Reads the command line into `opt`; an exit status when the program ends here (help, version, a usage
+// error, each already written out), none when it goes on to run.
+std::optional<int> ParseCommandLine(int argc, char** argv, Options* opt);
+
+} // namespace kqspool
