@@ -7,10 +7,12 @@
 // skipped by its length and named once in a warning; nothing is drawn from it.
 #pragma once
 
+#include "escpos.h"
 #include "fonts.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -66,6 +68,11 @@ class Renderer {
     // The end of the stream: the picture of what no cut ended (the whole stream for Pictures::One; one row
     // of paper when nothing came after the last cut), with its warnings.
     Preview Finish();
+
+    // Rows of paper moved past the print position since the stream began.
+    int64_t FedRows() const;
+    // Calls `seen` with each whole command read from now on, after it was drawn.
+    void OnCommand(std::function<void(const escpos::Item& item, std::span<const uint8_t> command)> seen);
 
   private:
     struct Parts;
