@@ -78,8 +78,8 @@ bool StallWatch::Stalled(const std::string& port, DWORD ms) {
     if (seconds < said_) {
         said_ = 0; // a new wait
     }
-    if (interrupted_ && interrupted_()) {
-        return false; // the cancel is the interrupt watch's to report
+    if (gaveUp_ || (interrupted_ && interrupted_())) {
+        return false; // given up on the job already (the cancel is the interrupt watch's to report)
     }
     if (timeout_ && seconds >= *timeout_) {
         gaveUpAfter_ = seconds;

@@ -1,7 +1,5 @@
 #include "control.h"
 
-#include "hex.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -114,7 +112,9 @@ ControlResult Execute(Printer& printer, std::string_view line, const std::string
     } else if (c == "status" && n == 1) {
         std::string reply = "ok";
         for (int i = escpos::kFirstRealTimeStatus; i <= escpos::kLastRealTimeStatus; ++i) {
-            reply += " " + kqkit::HexByte(escpos::RealTimeStatus(i, printer.conditions()));
+            char hex[4];
+            std::snprintf(hex, sizeof(hex), " %02x", escpos::RealTimeStatus(i, printer.conditions()));
+            reply += hex;
         }
         return {reply + " " + Join(escpos::Describe(printer.conditions()))};
     } else if (c == "stats" && n == 1) {

@@ -23,10 +23,6 @@ struct LineSettings {
     int BitHalves() const { return 2 * (1 + dataBits + (parity == Parity::None ? 0 : 1)) + stopHalves; }
     // How long the line takes to carry one character.
     uint64_t CharNanoseconds() const { return BitHalves() * 500'000'000ull / rate; }
-    // Rate, data bits, parity and stop bits agree: the two ends read each other's characters.
-    bool SameFraming(const LineSettings& o) const {
-        return rate == o.rate && dataBits == o.dataBits && parity == o.parity && stopHalves == o.stopHalves;
-    }
     bool operator==(const LineSettings&) const = default;
     // "9600 8N1, XON/XOFF"
     std::string Text() const;

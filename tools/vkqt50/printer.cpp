@@ -74,6 +74,7 @@ void Printer::Receive(std::span<const uint8_t> bytes) {
             realTimeHeld_ = b == DLE ? 1 : 0;
         }
         if (!keep) {
+            ++stats_.discarded;
             continue;
         }
         if (buffer_.size() < config_.bufferSize) {

@@ -41,7 +41,7 @@ struct PrinterConfig {
 struct Stats {
     uint64_t received = 0;  // bytes off the line
     uint64_t lost = 0;      // of them, not kept: the receive buffer was full
-    uint64_t discarded = 0; // kept, then cleared by DLE ENQ 2
+    uint64_t discarded = 0; // cleared by DLE ENQ 2, with the request
     uint64_t printed = 0;   // taken from the receive buffer by the print engine
     uint64_t requests = 0;  // status requests answered
     int receipts = 0;       // pictures handed out

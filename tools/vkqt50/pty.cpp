@@ -66,32 +66,18 @@ SenderSettings Pty::Sender() const {
     if (!Get(slave_.get(), &t)) {
         return s;
     }
-    s.line.rate = t.c_ospeed;
-    switch (t.c_cflag & CSIZE) {
-    case CS5:
-        s.line.dataBits = 5;
-        break;
-    case CS6:
-        s.line.dataBits = 6;
-        break;
-    case CS7:
-        s.line.dataBits = 7;
-        break;
-    default:
-        s.line.dataBits = 8;
-        break;
-    }
-    if (t.c_cflag & PARENB) {
-        const bool odd = t.c_cflag & PARODD;
-        s.line.parity =
-            (t.c_cflag & CMSPAR) ? (odd ? Parity::Mark : Parity::Space) : (odd ? Parity::Odd : Parity::Even);
-    }
-    // the second stop bit is half a bit long after five data bits
-    s.line.stopHalves = (t.c_cflag & CSTOPB) ? (s.line.dataBits == 5 ? 3 : 4) : 2;
+    s.rate = t.c_ospeed;
+    s.twoStopBits = t.c_cflag & CSTOPB;
     s.xonXoff = t.c_iflag & IXON;
     s.hardware = t.c_cflag & CRTSCTS;
-    s.line.flow = s.xonXoff ? Flow::XonXoff : s.hardware ? Flow::Hardware : Flow::None;
     return s;
+}
+
+std::string SenderSettings::Text() const {
+    return std::to_string(rate) + " bit/s, " + (twoStopBits ? "2 stop bits" : "1 stop bit") +
+           (xonXoff    ? ", XON/XOFF"
+            : hardware ? ", hardware flow control"
+                       : ", no flow control");
 }
 
 bool Pty::Hold(bool stop) {

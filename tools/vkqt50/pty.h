@@ -12,12 +12,20 @@
 
 namespace vkqt50 {
 
-// What the sender has set on its end.
+// What the sender has set on its end. A pseudo-terminal keeps the rate and the stop bits a sender sets,
+// but not its data bits and parity: it always has eight without parity.
 struct SenderSettings {
-    LineSettings line;     // rate, data bits, parity, stop bits; flow from the two flags below
+    unsigned rate = 0;
+    bool twoStopBits = false;
     bool xonXoff = false;  // it stops sending at XOFF and goes on at XON
     bool hardware = false; // it stops sending while the printer is busy (RTS/CTS)
     bool operator==(const SenderSettings&) const = default;
+    // Its characters are read as they are sent: the same rate and stop bits as the printer's.
+    bool Matches(const LineSettings& printer) const {
+        return rate == printer.rate && twoStopBits == (printer.stopHalves > 2);
+    }
+    // "9600 bit/s, 1 stop bit, XON/XOFF"
+    std::string Text() const;
 };
 
 class Pty {

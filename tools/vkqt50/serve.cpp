@@ -127,6 +127,7 @@ class Server final : public Events {
     std::deque<uint8_t> wire_;     // read from the sender, not yet carried by the line
     Clock::time_point lineFree_{}; // when the line has carried the last character it took
     bool stopped_ = false;         // the sender's output is stopped
+    bool drained_ = true;          // the last read found nothing more from the sender
     SenderSettings sender_;
     bool senderKnown_ = false;
     uint64_t garbled_ = 0; // bytes sent with other framing than the printer's
@@ -341,7 +342,7 @@ int Server::Run() {
 std::vector<pollfd> Server::PollSet() const {
     std::vector<pollfd> fds;
     fds.push_back({signals_.get(), POLLIN, 0});
-    if (pty_) {
+    if (pty_ && wire_.size() < wireHigh_) {
         fds.push_back({pty_->master(), POLLIN, 0});
     }
     if (listener_) {
@@ -396,8 +397,8 @@ void Server::Turn(const std::vector<pollfd>& fds) {
     if (isReady(signals_.get())) {
         Signal();
     }
-    if (pty_ && isReady(pty_->master())) {
-        ReadPty();
+    if (pty_) {
+        ReadPty(); // also when it said nothing: to learn that the sender has nothing waiting
     }
     if (listener_ && isReady(listener_.get())) {
         Accept();
@@ -432,13 +433,15 @@ void Server::Turn(const std::vector<pollfd>& fds) {
 // ---- the pseudo-terminal
 
 void Server::ReadPty() {
-    uint8_t buf[65536];
+    // no more than the line holds in waiting: the rest stays with the sender, which is then stopped
+    uint8_t buf[4096];
     const bool wasEmpty = wire_.empty();
-    for (;;) {
-        const ssize_t n = read(pty_->master(), buf, sizeof(buf));
+    while (wire_.size() < wireHigh_) {
+        const ssize_t n = read(pty_->master(), buf, std::min(sizeof(buf), wireHigh_ - wire_.size()));
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        drained_ = n <= 0;
         if (n <= 0) {
             break;
         }
@@ -457,9 +460,9 @@ void Server::CheckSender() {
     }
     sender_ = now;
     senderKnown_ = true;
-    const bool same = now.line.SameFraming(o_.line);
-    Note("line: the sender's end is set " + now.line.Text() +
-         (same ? "" : "; the printer's is " + o_.line.Text() + ": what it sends is garbage to the printer"));
+    Note("line: the sender's end is set " + now.Text() +
+         (now.Matches(o_.line) ? ""
+                               : "; the printer's line is " + o_.line.Text() + ": what it sends is garbage"));
 }
 
 bool Server::SenderHolds() const {
@@ -482,7 +485,7 @@ void Server::DeliverPty(Clock::time_point now) {
         std::copy_n(wire_.begin(), n, piece);
         wire_.erase(wire_.begin(), wire_.begin() + static_cast<ptrdiff_t>(n));
         lineFree_ += nanoseconds(charTime_ * n);
-        if (!sender_.line.SameFraming(o_.line)) {
+        if (!sender_.Matches(o_.line)) {
             garbled_ += n;
             continue;
         }
@@ -493,8 +496,11 @@ void Server::DeliverPty(Clock::time_point now) {
 }
 
 void Server::HoldPty() {
-    // the sender is stopped while the line has enough to carry, and while the busy printer holds it off
-    const bool stop = wire_.size() >= wireHigh_ || (printer_.Busy() && SenderHolds());
+    // The sender is stopped while the busy printer holds it off, and while the line has enough to carry:
+    // from when that is 20 ms of it until it is half as much and nothing else waits on the sender's side
+    // (what the sender wrote before it stopped), so that the sender writes little more than the line takes.
+    const bool full = stopped_ ? !(wire_.size() <= wireHigh_ / 2 && drained_) : wire_.size() >= wireHigh_;
+    const bool stop = full || (printer_.Busy() && SenderHolds());
     if (stop != stopped_ && pty_->Hold(stop)) {
         stopped_ = stop;
     }

@@ -1,15 +1,36 @@
 // A COM port's line settings on the host terminal its bytes go to: the port's stored configuration
 // (GetDefaultCommConfigA, as the installer's serial settings write it) made the terminal's. The kernel's own
-// termios2 is used, which takes any rate.
+// termios2 is used, which takes any rate. A pseudo-terminal keeps the rate, the stop bits and the flow
+// control, but always has eight data bits without parity.
 #include "localspl_private.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+#include <utility>
 #include <vector>
 
 namespace kqwin {
+namespace {
+
+// A standard rate by its own bits (what programs reading the terminal with termios understand); any other
+// rate as a number.
+tcflag_t RateBits(DWORD rate) {
+    static const std::pair<DWORD, tcflag_t> kRates[] = {
+        {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+        {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+        {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+    for (const auto& [r, bits] : kRates) {
+        if (r == rate) {
+            return bits;
+        }
+    }
+    return BOTHER;
+}
+
+} // namespace
 
 bool ApplyLineSettings(int fd, const std::string& port) {
     // the serial configuration calls take the port's name without its colon
@@ -35,7 +56,7 @@ bool ApplyLineSettings(int fd, const std::string& port) {
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD);
-    t.c_cflag |= CREAD | CLOCAL | BOTHER;
+    t.c_cflag |= CREAD | CLOCAL | RateBits(dcb.BaudRate);
     switch (dcb.ByteSize) {
     case 5:
         t.c_cflag |= CS5;
