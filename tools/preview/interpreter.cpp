@@ -61,10 +61,13 @@ bool Interpreter::MayEnd(escpos::View bytes) const {
     return pending_.size() + bytes.size() >= wait_.size;
 }
 
-void Interpreter::DropLongCommand() {
-    const escpos::Item item = escpos::Kqt50PrinterNext(pending_, 0);
-    warnings_.Add("not shown: " + escpos::Named(item.name) + " at byte " + escpos::Thousands(consumed_) +
+void Interpreter::TooLong(const std::string& name, uint64_t at) {
+    warnings_.Add("not shown: " + escpos::Named(name) + " at byte " + escpos::Thousands(at) +
                   ", longer than the preview keeps (" + escpos::Thousands(kLongestCommand) + " bytes)");
+}
+
+void Interpreter::DropLongCommand() {
+    TooLong(escpos::Kqt50PrinterNext(pending_, 0).name, consumed_);
     if (wait_.size > pending_.size()) {
         skip_ = wait_.size - pending_.size();
     } else {
@@ -173,6 +176,10 @@ void Interpreter::Handle(escpos::View stream, const escpos::Item& item) {
         Text(stream, item.offset, item.end(), false);
         return;
     case Kind::Command:
+        if (item.size > kLongestCommand) {
+            TooLong(item.name, consumed_ + item.offset); // as when it comes in pieces
+            return;
+        }
         Command(stream, item);
         if (seen_) {
             seen_(item, stream.subspan(item.offset, item.size));

@@ -19,10 +19,6 @@ namespace preview {
 // A command as the interpreter took it: its item and its bytes.
 using CommandSeen = std::function<void(const escpos::Item& item, escpos::View command)>;
 
-// The longest command the interpreter keeps while it arrives: a longer one (an image a sender claims to be
-// gigabytes long, data that never ends) is skipped by its length, or to its NUL, without being kept.
-inline constexpr size_t kLongestCommand = size_t{1} << 24;
-
 class Interpreter {
   public:
     // `atCut` runs after each cut, once its mark is on the paper.
@@ -60,6 +56,8 @@ class Interpreter {
     escpos::View Skip(escpos::View bytes);
     // Gives up on a waiting command that has grown too long to keep.
     void DropLongCommand();
+    // The warning for a command too long to draw, named `name`, at byte `at` of the stream.
+    void TooLong(const std::string& name, uint64_t at);
     // Text bytes [from, to); where it stopped: before a lead byte whose second byte is still to come when
     // `more` may follow.
     size_t Text(escpos::View stream, size_t from, size_t to, bool more);

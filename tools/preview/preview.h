@@ -10,6 +10,7 @@
 #include "escpos.h"
 #include "fonts.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -32,6 +33,10 @@ struct Picture {
 
     uint8_t At(int x, int y) const { return dots[static_cast<size_t>(y) * width + x]; }
 };
+
+// The longest command drawn: a longer one (an image that says it is gigabytes long, data that never ends) is
+// skipped by its length, or to its NUL, and named in a warning, without being kept while it arrives.
+inline constexpr size_t kLongestCommand = size_t{1} << 24;
 
 struct Options {
     int paperWidth = 576;  // dots across the paper (72 mm at 8 dots a millimetre)
