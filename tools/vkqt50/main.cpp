@@ -48,13 +48,17 @@ constexpr char kUsage[] =
     "off: with XON/XOFF it sends XOFF (and XON when it has room again); with hardware flow control it\n"
     "stops the sender's end, as its busy line stops a sender that watches it. A sender whose end is not\n"
     "set for the printer's flow control is not held off, and what finds the buffer full is lost, as on a\n"
-    "real line; a sender whose rate, data bits, parity or stop bits differ sends garbage, which is\n"
-    "counted and dropped. On TCP the printer reads while its buffer has room; a second sender waits its\n"
-    "turn, but the real-time requests it starts with are answered at once. Real-time requests are\n"
-    "answered as they arrive, also while off line, wherever they stand in the data.\n"
+    "real line; a sender set to another rate or other stop bits sends garbage, which is counted and\n"
+    "dropped (a pseudo-terminal keeps no data bits or parity of a sender's: those cannot be checked).\n"
+    "On TCP the printer reads while its buffer has room; a second sender waits its turn, but the\n"
+    "real-time requests it starts with are answered at once. Real-time requests are answered as they\n"
+    "arrive, also while off line, wherever they stand in the data.\n"
     "\n"
     "Signals: SIGUSR1 paper out, or loads paper when it is out; SIGUSR2 off line, or back on line;\n"
     "SIGINT, SIGTERM, SIGHUP draw the last receipt and end.\n"
+    "\n"
+    "Exit status: 0 ended when told; 1 it could not start (the line, the log, the pictures' folder, the\n"
+    "control socket); 2 usage error.\n"
     "\n";
 
 struct Args {
