@@ -361,9 +361,13 @@ TEST_F(VirtualPrinterTest, StatusSaysEachStateInWordsWithAnExitStatusOfItsOwn) {
 TEST_F(VirtualPrinterTest, StatusOverASerialLineAndALineSetOtherwiseSendsGarbage) {
     const std::string where = StartPrinter({"--line", "19200,8,n,1,xon"});
     ASSERT_FALSE(where.empty());
+    setenv("KQT50_DEBUG", "1", 1); // the libraries' debugger output on standard error
     const RunResult r = Kqspool({"status", "--line", "19200,8,n,1,xon", "--out", where});
+    unsetenv("KQT50_DEBUG");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "ready\nDLE EOT 1-4: 12 12 12 12\n");
+    EXPECT_NE(r.err.find("KQMonReadPort"), std::string::npos)
+        << "the replies came through the language monitor";
     // the port's rate is not the printer's: nothing it sends is read as sent, so nothing is answered
     const RunResult other = Kqspool({"status", "--timeout", "1", "--line", "9600,8,n,1,xon", "--out", where});
     EXPECT_EQ(other.status, 6) << other.err;
