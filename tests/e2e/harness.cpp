@@ -117,7 +117,8 @@ std::string KqspoolTest::Program(const std::string& name) const {
     return program_.substr(0, program_.rfind('/') + 1) + name;
 }
 
-pid_t KqspoolTest::Spawn(const std::vector<std::string>& argv, const std::string& input, int out, int err) const {
+pid_t KqspoolTest::Spawn(const std::vector<std::string>& argv, const std::string& input, int out,
+                         int err) const {
     std::vector<std::string> args = argv;
     std::vector<char*> cargv;
     for (std::string& a : args) {
