@@ -3,11 +3,13 @@
 #   pump_fuzz    a job, its copies and resolution through the whole processor and the stand-in spooler
 #   params_fuzz  the parameter lookup
 #   preview_fuzz kqspool's receipt preview: any stream, paper width and resolution
+#   vkqt50_fuzz  the virtual printer's model: any bytes off the line in any pieces, among paper, cover,
+#                off-line, error and drawer changes
 #
 #   scripts/fuzz.sh --short            replay the seeds and regressions, then the targets for about 100 s
-#   scripts/fuzz.sh --long [SECONDS]   the targets for SECONDS in all (default 3600): three quarters for
-#                                      pump_fuzz, an eighth for preview_fuzz, the rest for params_fuzz
-#                                      (a hundred times faster)
+#   scripts/fuzz.sh --long [SECONDS]   the targets for SECONDS in all (default 3600): two thirds for
+#                                      pump_fuzz, an eighth each for preview_fuzz and vkqt50_fuzz, the
+#                                      rest for params_fuzz (a hundred times faster)
 #   scripts/fuzz.sh --replay           only replay the seeds and regressions
 #
 # Inputs are of up to 4 KB: the processor keeps little state between commands, and longer inputs only
@@ -37,7 +39,7 @@ if [ "$build" = build/linux-fuzz ]; then
     cmake --preset linux-fuzz >/dev/null
     cmake --build --preset linux-fuzz -j 2
 else
-    cmake --build "$build" -j 2 --target pump_fuzz params_fuzz preview_fuzz
+    cmake --build "$build" -j 2 --target pump_fuzz params_fuzz preview_fuzz vkqt50_fuzz
 fi
 case "$build" in
 /*) ;;
@@ -76,9 +78,9 @@ run() {
         [ -f "$log" ] || continue
         n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         execs=$((execs + ${n:-0}))
-        if grep -Eq '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview)_fuzz: ' "$log"; then
+        if grep -Eq '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview|vkqt50)_fuzz: ' "$log"; then
             status=1
-            grep -E '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview)_fuzz: ' "$log" | sed "s|^|fuzz: $target: |" >&2
+            grep -E '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview|vkqt50)_fuzz: ' "$log" | sed "s|^|fuzz: $target: |" >&2
         fi
     done
     after=$(ls "$regressions" | wc -l)
@@ -93,15 +95,18 @@ run() {
 }
 
 if [ "$mode" = --short ]; then
-    run pump 45
-    run params 25
-    run preview 30
+    run pump 40
+    run params 20
+    run preview 20
+    run vkqt50 20
 else
-    pump=$((total * 3 / 4))
+    pump=$((total * 2 / 3))
     preview=$((total / 8))
+    vkqt50=$((total / 8))
     run pump "$pump"
     run preview "$preview"
-    run params "$((total - pump - preview))"
+    run vkqt50 "$vkqt50"
+    run params "$((total - pump - preview - vkqt50))"
 fi
 
 printf 'fuzz: summary (%s)%s\n' "$mode" "$summary"
