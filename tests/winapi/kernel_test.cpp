@@ -233,5 +233,108 @@ TEST_F(KernelTest, RegistryFindsKeysInAnyCaseAmongNeighbours) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Order\\ab_", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
+// IsWow64Process is looked up at run time, as a program for Windows 2000 must: Windows 2000 and 98 lack it. It
+// tells a 32-bit program (whose file is an x86 image) on 64-bit Windows; a program that is no PE image (the
+// Linux build) counts as built for its machine.
+TEST_F(KernelTest, Wow64IsLookedUpAndTellsA32BitProgramOn64BitWindows) {
+    struct Case {
+        const char* what;
+        DWORD platform;
+        DWORD major;
+        DWORD minor;
+        WORD architecture;
+        WORD program; // the machine of the program's image; 0: no image
+        bool found;
+        BOOL wow64;
+    };
+    const DWORD nt = VER_PLATFORM_WIN32_NT;
+    const WORD x86 = PROCESSOR_ARCHITECTURE_INTEL;
+    const WORD x64 = PROCESSOR_ARCHITECTURE_AMD64;
+    const Case cases[] = {
+        {"Windows 98 lacks it", VER_PLATFORM_WIN32_WINDOWS, 4, 10, x86, IMAGE_FILE_MACHINE_I386, false, FALSE},
+        {"Windows 2000 lacks it", nt, 5, 0, x86, IMAGE_FILE_MACHINE_I386, false, FALSE},
+        {"a 32-bit program on 32-bit Windows XP", nt, 5, 1, x86, IMAGE_FILE_MACHINE_I386, true, FALSE},
+        {"a 32-bit program on 64-bit Windows", nt, 6, 1, x64, IMAGE_FILE_MACHINE_I386, true, TRUE},
+        {"a 64-bit program on 64-bit Windows", nt, 6, 1, x64, IMAGE_FILE_MACHINE_AMD64, true, FALSE},
+        {"a program that is no image on 64-bit Windows", nt, 6, 1, x64, 0, true, FALSE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        control::SetWindowsVersion(c.platform, c.major, c.minor, c.architecture);
+        const std::string program = std::string("C:\\Setup\\") + (c.program ? "image" : "none") + ".exe";
+        if (c.program) {
+            WriteImageHeaders(program, c.program);
+        }
+        control::SetProgramPath(program);
+        const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+        ASSERT_NE(kernel, nullptr);
+        EXPECT_EQ(GetModuleHandleA("kernel32"), kernel);
+        using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+        const auto isWow64 =
+            reinterpret_cast<IsWow64Fn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process")));
+        ASSERT_EQ(isWow64 != nullptr, c.found);
+        if (!isWow64) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+            continue;
+        }
+        BOOL wow64 = 2;
+        ASSERT_TRUE(isWow64(GetCurrentProcess(), &wow64));
+        EXPECT_EQ(wow64, c.wow64);
+    }
+    EXPECT_EQ(GetProcAddress(GetModuleHandleA("kernel32.dll"), "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+}
+
+// A process loads no image of another architecture than its own (ERROR_BAD_EXE_FORMAT); the Linux build's
+// libraries, which play the DLLs here, load into any. An image of its own architecture passes, but holds no
+// code the stand-in can run.
+TEST_F(KernelTest, ALoaderTakesNoImageOfAnotherArchitecture) {
+    const char* bin = std::getenv("KQ_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    struct Case {
+        const char* what;
+        WORD architecture; // the machine's
+        WORD program;      // the machine of the program's image; 0: no image
+        WORD module;       // likewise of the module; 0: the built library
+        DWORD error;       // 0: loaded
+    };
+    const WORD x86 = PROCESSOR_ARCHITECTURE_INTEL;
+    const WORD x64 = PROCESSOR_ARCHITECTURE_AMD64;
+    const WORD i386 = IMAGE_FILE_MACHINE_I386;
+    const WORD amd64 = IMAGE_FILE_MACHINE_AMD64;
+    const Case cases[] = {
+        {"an x64 image into a 32-bit program", x64, i386, amd64, ERROR_BAD_EXE_FORMAT},
+        {"an x86 image into a 64-bit program", x64, amd64, i386, ERROR_BAD_EXE_FORMAT},
+        {"an x86 image into the Linux build on 64-bit Windows", x64, 0, i386, ERROR_BAD_EXE_FORMAT},
+        {"an x64 image into the Linux build on 32-bit Windows", x86, 0, amd64, ERROR_BAD_EXE_FORMAT},
+        {"an image of another processor", x86, 0, 0x01c4 /* ARMNT */, ERROR_BAD_EXE_FORMAT},
+        {"an image of the program's own architecture", x64, i386, i386, ERROR_MOD_NOT_FOUND},
+        {"a built library into a 32-bit program on 64-bit Windows", x64, i386, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        control::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, c.architecture);
+        control::SetProgramPath(c.program ? "C:\\Setup\\image.exe" : "C:\\Setup\\none.exe");
+        if (c.program) {
+            WriteImageHeaders("C:\\Setup\\image.exe", c.program);
+        }
+        const std::string module = "C:\\Lib\\module.dll";
+        if (c.module) {
+            WriteImageHeaders(module, c.module);
+        } else {
+            std::filesystem::create_directories(std::filesystem::path(control::HostPath(module)).parent_path());
+            std::filesystem::copy_file(std::string(bin) + "/libkqmon.so", control::HostPath(module),
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        SetLastError(0);
+        const HMODULE loaded = LoadLibraryA(module.c_str());
+        EXPECT_EQ(loaded != nullptr, c.error == 0);
+        EXPECT_EQ(GetLastError(), c.error);
+        if (loaded) {
+            FreeLibrary(loaded);
+        }
+    }
+}
+
 } // namespace
 } // namespace kqtest

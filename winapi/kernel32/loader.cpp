@@ -1,4 +1,6 @@
-// The loader: the program's module and file name, and DLLs, which are shared objects here.
+// The loader: the program's module and file name, DLLs (shared objects here, and refused when they are PE
+// images of another architecture than the program's), what programs look up in KERNEL32 at run time, and
+// WOW64: a 32-bit program on 64-bit Windows.
 #include "kernel32_private.h"
 
 #include <dlfcn.h>
@@ -50,7 +52,16 @@ bool HasPathPart(std::string_view name) {
            name.find(':') != std::string_view::npos;
 }
 
-HMODULE LoadModule(const std::string& hostPath, const std::string& name) {
+// What the running program is built for: the image its file on the simulated disk is, or, when that is no
+// PE image (or no file), the machine's own.
+WORD ProgramArchitecture() { return ModuleArchitecture(ProgramPath()); }
+
+HMODULE LoadModule(const std::string& windowsPath, const std::string& hostPath, const std::string& name) {
+    // a process loads no image of another architecture (the host's libraries load into any)
+    if (const std::optional<WORD> image = ImageArchitecture(windowsPath); image && *image != ProgramArchitecture()) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
     void* dl = dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!dl) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -61,6 +72,38 @@ HMODULE LoadModule(const std::string& hostPath, const std::string& name) {
     }
     return static_cast<HMODULE>(Handles().Add(std::make_shared<ModuleObj>(dl)));
 }
+
+// KERNEL32 as GetModuleHandleA gives it: the image base it has on Windows XP, which no handle of the table can be.
+HMODULE KernelModule() { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C800000)); }
+
+bool IsKernelName(std::string_view name) { return EqualsNoCase(name, "kernel32") || EqualsNoCase(name, "kernel32.dll"); }
+
+// What programs look up in KERNEL32 by name, and the first Windows that has it (version major.minor).
+struct KernelExport {
+    const char* name;
+    FARPROC proc;
+    DWORD major;
+    DWORD minor;
+};
+
+FARPROC KernelExportNamed(const char* name) {
+    const KernelExport exports[] = {
+        {"IsWow64Process", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process)), 5, 1},
+    };
+    const WindowsVersion v = MachineVersion();
+    for (const KernelExport& e : exports) {
+        const bool has = v.platform == VER_PLATFORM_WIN32_NT &&
+                         (v.major > e.major || (v.major == e.major && v.minor >= e.minor));
+        if (std::strcmp(e.name, name) == 0 && has) {
+            return e.proc;
+        }
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
+// The pseudo-handle that GetCurrentProcess gives.
+HANDLE CurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
 
 } // namespace
 } // namespace kqwin
@@ -89,6 +132,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     const std::string stem = file.substr(0, file.rfind('.'));
     if (EqualsNoCase(name, file) || EqualsNoCase(name, stem) || EqualsNoCase(name, path)) {
         return ProgramModule();
+    }
+    if (IsKernelName(name)) {
+        return KernelModule();
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -121,14 +167,14 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return nullptr;
     }
     if (HasPathPart(name)) {
-        return LoadModule(MapPath(name), name);
+        return LoadModule(name, MapPath(name), name);
     }
     // a bare name is looked for in the system folder, then as the host finds libraries
-    const std::string inSystem = MapPath(SystemDirectory() + "\\" + name);
+    const std::string inSystem = SystemDirectory() + "\\" + name;
     if (GetFileAttributesA(inSystem.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return LoadModule(inSystem, name);
+        return LoadModule(inSystem, MapPath(inSystem), name);
     }
-    return LoadModule(name, name);
+    return LoadModule(name, name, name);
 }
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
@@ -140,6 +186,9 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module == KernelModule() && name) {
+        return KernelExportNamed(name);
+    }
     auto m = GetObject<ModuleObj>(module, ObjType::Module);
     if (!m) {
         return nullptr;
@@ -157,5 +206,23 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) { return Handles().Remove(module, ObjType::Module) ? TRUE : FALSE; }
+
+HANDLE WINAPI GetCurrentProcess(void) { return CurrentProcess(); }
+
+// 64-bit Windows runs a 32-bit program under WOW64; the stand-in's program is 32-bit when its file on the
+// simulated disk is an x86 image.
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
+    if (process != CurrentProcess()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!wow64) {
+        SetLastError(ERROR_INVALID_PARAMETER); // Windows faults on it; here the call fails
+        return FALSE;
+    }
+    *wow64 = NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 &&
+             ProgramArchitecture() == PROCESSOR_ARCHITECTURE_INTEL;
+    return TRUE;
+}
 
 } // extern "C"
