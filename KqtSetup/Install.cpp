@@ -18,9 +18,10 @@
 namespace {
 
 // Runs the system's rundll32 with `parameters` and waits for it. Its exit code, or -1 when it could not
-// be started. The entries it runs return nothing, so it ends with 0 whatever they did on Windows: a failed
-// install shows in the tail, where the printer is not there. The system's own copy is named by its full path: a bare name is looked for beside the
-// program and in the current folder first, where a planted rundll32.exe would run with our rights.
+// be started. The entries it runs return nothing, so on Windows it ends with 0 whatever they did: a failed
+// install shows in the tail, where the printer is not there. The system's own copy is named by its full
+// path: a bare name is looked for beside the program and in the current folder first, where a planted
+// rundll32.exe would run with our rights.
 LONG RunRundll32(HWND owner, const CString& parameters) {
     const CString program = SystemFolder() + "\\rundll32.exe";
     SHELLEXECUTEINFOA info = {};
@@ -95,7 +96,8 @@ void CSetupDlg::OnInstall() {
         CString parameters;
         parameters.Format("PRINTUI.DLL,PrintUIEntry /if /b \"%s\" /f \"%s\" /r \"%s\" /w %s /m \"%s\"",
                           static_cast<LPCSTR>(printerName), static_cast<LPCSTR>(infPath),
-                          static_cast<LPCSTR>(port), kqsetup::kKit.printUiDriver, static_cast<LPCSTR>(printerName));
+                          static_cast<LPCSTR>(port), kqsetup::kKit.printUiDriver,
+                          static_cast<LPCSTR>(printerName));
         ProgressStep(IDS_STEP_COPYING);
         CWaitCursor wait;
         outcome = RunRundll32(m_hWnd, parameters);

@@ -1,7 +1,7 @@
 // The kit that an installer installs is of the installer's own architecture: the 32-bit KqtSetup.exe installs
 // the 32-bit KQPRINT.DLL and KQMON.DLL (Windows 98/ME, 2000, XP and later 32-bit), KqtSetup64.exe the 64-bit
-// ones (64-bit Windows). A Windows build takes the architecture from the compiler; the Linux build, which is a
-// Windows program of neither kind, is built as each (KQ_KIT_X64 defined as 0 or 1).
+// ones (64-bit Windows). A Windows build takes the architecture from the compiler; the Linux build, which is
+// a Windows program of neither kind, is built as each (KQ_KIT_X64 defined as 0 or 1).
 #pragma once
 
 #include "kit_names.h"

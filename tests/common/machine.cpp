@@ -137,8 +137,10 @@ void StageKit(const std::string& windowsFolder) {
     }
     for (const char* dir : {"\\NT\\i386", "\\NT\\amd64", "\\Chicago"}) {
         const std::string to = windowsFolder + dir;
-        ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqprint.so").c_str(), (to + "\\KQPRINT.DLL").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqmon.so").c_str(), (to + "\\KQMON.DLL").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((std::string(bin) + "/libkqprint.so").c_str(), (to + "\\KQPRINT.DLL").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((std::string(bin) + "/libkqmon.so").c_str(), (to + "\\KQMON.DLL").c_str(), FALSE));
     }
 }
 

@@ -1,8 +1,8 @@
 // The NT path of the install when PrintUIEntry installs nothing, as it looks on Windows: rundll32 ends with 0
-// whatever the entry did, so the install reaches its tail, finds no printer and says so (message 107, then 105,
-// status 122, the dialog ending with IDCANCEL). Under wine64 this is the 64-bit installer against Wine's own
-// rundll32 and PRINTUI.DLL, which parses "/if" and carries nothing out; on the stand-in, the 32-bit installer
-// with an INF whose models section for the machine lacks the model.
+// whatever the entry did, so the install reaches its tail, finds no printer and says so (message 107, then
+// 105, status 122, the dialog ending with IDCANCEL). Under wine64 this is the 64-bit installer against Wine's
+// own rundll32 and PRINTUI.DLL, which parses "/if" and carries nothing out; on the stand-in, the 32-bit
+// installer with an INF whose models section for the machine lacks the model.
 #include "dialog_harness.h"
 
 #ifndef _WIN32
@@ -25,7 +25,8 @@ TEST_F(DialogTest, NtPathWhosePrintUIEntryInstallsNothingEndsInTheTail) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof(version);
     ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT)) << "Wine reports Windows 98 here";
+    ASSERT_EQ(version.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT))
+        << "Wine reports Windows 98 here";
 #else
     ASSERT_NO_FATAL_FAILURE(kqtest::StageKit("C:\\KQT50"));
     ASSERT_NO_FATAL_FAILURE(RenameModelIn("C:\\KQT50\\NT\\KQT50.INF", "Velmora.NTx86"));

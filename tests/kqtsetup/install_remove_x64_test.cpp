@@ -30,9 +30,9 @@ TEST_F(InstallRemoveX64Test, WholeLifeOn64BitWindowsLeavesTheMachineAsItWas) {
 // The system's own rundll32 with the 64-bit driver's options (architecture x64, a user-mode driver), and the
 // kit lands in the "Windows x64" environment with the files of NT\amd64.
 TEST_F(InstallRemoveX64Test, NtPathNamesThe64BitDriver) {
-    EXPECT_EQ(InstallAndTakeRundll32Parameters(),
-              "PRINTUI.DLL,PrintUIEntry /if /b \"KQT-50 Receipt\" /f \"C:\\Setup\\NT\\KQT50.INF\" /r \"COM1:\" /w /h "
-              "\"x64\" /v \"Type 3 - User Mode\" /m \"KQT-50 Receipt\"");
+    EXPECT_EQ(InstallAndTakeRundll32Parameters(), "PRINTUI.DLL,PrintUIEntry /if /b \"KQT-50 Receipt\" /f "
+                                                  "\"C:\\Setup\\NT\\KQT50.INF\" /r \"COM1:\" /w /h "
+                                                  "\"x64\" /v \"Type 3 - User Mode\" /m \"KQT-50 Receipt\"");
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
                             "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print "

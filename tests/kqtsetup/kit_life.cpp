@@ -78,7 +78,8 @@ void KitLifeTest::FreshMachine(const std::string& name, const Windows& windows) 
 }
 
 INT_PTR KitLifeTest::Press(int button) {
-    return RunSetupDialog({[button](HWND dialog) { SendMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0); }});
+    return RunSetupDialog(
+        {[button](HWND dialog) { SendMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0); }});
 }
 
 std::string KitLifeTest::InstallAndTakeRundll32Parameters() {
@@ -165,7 +166,8 @@ void KitLifeTest::WholeLife(const Windows& windows, const std::string& driverFol
     EXPECT_EQ(escpos::CountRasterImages(out), 1u) << "the page's bands merged into one image";
     // the job went through the language monitor: its driver names the monitor that the kit registered
     EXPECT_FALSE(port.empty());
-    EXPECT_EQ(ReadHost(control::HostPath(kqmon::kCapturePath)), port) << "the monitor's copy is not the port's bytes";
+    EXPECT_EQ(ReadHost(control::HostPath(kqmon::kCapturePath)), port)
+        << "the monitor's copy is not the port's bytes";
 
     control::ClearMessageBoxes();
     EXPECT_EQ(Press(IDC_REMOVE), IDOK);

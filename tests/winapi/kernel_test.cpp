@@ -285,56 +285,5 @@ TEST_F(KernelTest, Wow64IsLookedUpAndTellsA32BitProgramOn64BitWindows) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
 }
 
-// A process loads no image of another architecture than its own (ERROR_BAD_EXE_FORMAT); the Linux build's
-// libraries, which play the DLLs here, load into any. An image of its own architecture passes, but holds no
-// code the stand-in can run.
-TEST_F(KernelTest, ALoaderTakesNoImageOfAnotherArchitecture) {
-    const char* bin = std::getenv("KQ_TEST_BIN");
-    ASSERT_NE(bin, nullptr);
-    struct Case {
-        const char* what;
-        WORD architecture; // the machine's
-        WORD program;      // the machine of the program's image; 0: no image
-        WORD module;       // likewise of the module; 0: the built library
-        DWORD error;       // 0: loaded
-    };
-    const WORD x86 = PROCESSOR_ARCHITECTURE_INTEL;
-    const WORD x64 = PROCESSOR_ARCHITECTURE_AMD64;
-    const WORD i386 = IMAGE_FILE_MACHINE_I386;
-    const WORD amd64 = IMAGE_FILE_MACHINE_AMD64;
-    const Case cases[] = {
-        {"an x64 image into a 32-bit program", x64, i386, amd64, ERROR_BAD_EXE_FORMAT},
-        {"an x86 image into a 64-bit program", x64, amd64, i386, ERROR_BAD_EXE_FORMAT},
-        {"an x86 image into the Linux build on 64-bit Windows", x64, 0, i386, ERROR_BAD_EXE_FORMAT},
-        {"an x64 image into the Linux build on 32-bit Windows", x86, 0, amd64, ERROR_BAD_EXE_FORMAT},
-        {"an image of another processor", x86, 0, 0x01c4 /* ARMNT */, ERROR_BAD_EXE_FORMAT},
-        {"an image of the program's own architecture", x64, i386, i386, ERROR_MOD_NOT_FOUND},
-        {"a built library into a 32-bit program on 64-bit Windows", x64, i386, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        control::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, c.architecture);
-        control::SetProgramPath(c.program ? "C:\\Setup\\image.exe" : "C:\\Setup\\none.exe");
-        if (c.program) {
-            WriteImageHeaders("C:\\Setup\\image.exe", c.program);
-        }
-        const std::string module = "C:\\Lib\\module.dll";
-        if (c.module) {
-            WriteImageHeaders(module, c.module);
-        } else {
-            std::filesystem::create_directories(std::filesystem::path(control::HostPath(module)).parent_path());
-            std::filesystem::copy_file(std::string(bin) + "/libkqmon.so", control::HostPath(module),
-                                       std::filesystem::copy_options::overwrite_existing);
-        }
-        SetLastError(0);
-        const HMODULE loaded = LoadLibraryA(module.c_str());
-        EXPECT_EQ(loaded != nullptr, c.error == 0);
-        EXPECT_EQ(GetLastError(), c.error);
-        if (loaded) {
-            FreeLibrary(loaded);
-        }
-    }
-}
-
 } // namespace
 } // namespace kqtest

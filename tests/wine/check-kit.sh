@@ -82,7 +82,7 @@ for inf in NT/KQT50.INF Chicago/KQT50.INF; do
             for part in $path $sub; do
                 where=$where/$(printf '%s' "$part" | tr '\\' '/')
             done
-            [ -f "$where/$file" ] || fail "$inf: $file ($platform) is not at ${where#"$kit"/}/$file"
+            [ -f "$where/$file" ] || fail "$inf: $file (SourceDisksFiles$platform) is not at ${where#"$kit"/}/$file"
         done
     done
 done

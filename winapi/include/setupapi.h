@@ -100,7 +100,8 @@ KQWIN_API BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PC
                                                   HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 
 // rundll32's entry of SETUPAPI: "section mode path" of an INF.
-KQWIN_API void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine, INT ShowCommand);
+KQWIN_API void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine,
+                                          INT ShowCommand);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,5 @@
-// The loader: the program's module and file name, DLLs (shared objects here, and refused when they are PE
-// images of another architecture than the program's), what programs look up in KERNEL32 at run time, and
-// WOW64: a 32-bit program on 64-bit Windows.
+// The loader: the program's module and file name, DLLs (shared objects here), what programs look up in
+// KERNEL32 at run time, and WOW64: a 32-bit program on 64-bit Windows.
 #include "kernel32_private.h"
 
 #include <dlfcn.h>
@@ -54,14 +53,11 @@ bool HasPathPart(std::string_view name) {
 
 // What the running program is built for: the image its file on the simulated disk is, or, when that is no
 // PE image (or no file), the machine's own.
-WORD ProgramArchitecture() { return ModuleArchitecture(ProgramPath()); }
+WORD ProgramArchitecture() {
+    return ModuleArchitecture(ProgramPath());
+}
 
-HMODULE LoadModule(const std::string& windowsPath, const std::string& hostPath, const std::string& name) {
-    // a process loads no image of another architecture (the host's libraries load into any)
-    if (const std::optional<WORD> image = ImageArchitecture(windowsPath); image && *image != ProgramArchitecture()) {
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return nullptr;
-    }
+HMODULE LoadModule(const std::string& hostPath, const std::string& name) {
     void* dl = dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!dl) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -73,10 +69,15 @@ HMODULE LoadModule(const std::string& windowsPath, const std::string& hostPath, 
     return static_cast<HMODULE>(Handles().Add(std::make_shared<ModuleObj>(dl)));
 }
 
-// KERNEL32 as GetModuleHandleA gives it: the image base it has on Windows XP, which no handle of the table can be.
-HMODULE KernelModule() { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C800000)); }
+// KERNEL32 as GetModuleHandleA gives it: the image base it has on Windows XP, which no handle of the table
+// can be.
+HMODULE KernelModule() {
+    return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C800000));
+}
 
-bool IsKernelName(std::string_view name) { return EqualsNoCase(name, "kernel32") || EqualsNoCase(name, "kernel32.dll"); }
+bool IsKernelName(std::string_view name) {
+    return EqualsNoCase(name, "kernel32") || EqualsNoCase(name, "kernel32.dll");
+}
 
 // What programs look up in KERNEL32 by name, and the first Windows that has it (version major.minor).
 struct KernelExport {
@@ -103,7 +104,9 @@ FARPROC KernelExportNamed(const char* name) {
 }
 
 // The pseudo-handle that GetCurrentProcess gives.
-HANDLE CurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+HANDLE CurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
 
 } // namespace
 } // namespace kqwin
@@ -167,14 +170,14 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return nullptr;
     }
     if (HasPathPart(name)) {
-        return LoadModule(name, MapPath(name), name);
+        return LoadModule(MapPath(name), name);
     }
     // a bare name is looked for in the system folder, then as the host finds libraries
-    const std::string inSystem = SystemDirectory() + "\\" + name;
+    const std::string inSystem = MapPath(SystemDirectory() + "\\" + name);
     if (GetFileAttributesA(inSystem.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return LoadModule(inSystem, MapPath(inSystem), name);
+        return LoadModule(inSystem, name);
     }
-    return LoadModule(name, name, name);
+    return LoadModule(name, name);
 }
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
@@ -207,7 +210,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) { return Handles().Remove(module, ObjType::Module) ? TRUE : FALSE; }
 
-HANDLE WINAPI GetCurrentProcess(void) { return CurrentProcess(); }
+HANDLE WINAPI GetCurrentProcess(void) {
+    return CurrentProcess();
+}
 
 // 64-bit Windows runs a 32-bit program under WOW64; the stand-in's program is 32-bit when its file on the
 // simulated disk is an x86 image.

@@ -27,8 +27,8 @@ std::optional<WORD> ImageMachine(const std::string& hostPath) {
     }
     const uint32_t offset = LittleEndian(dos + kNewHeaderOffsetAt, 4);
     unsigned char nt[6] = {};
-    if (offset >= kNewHeaderLimit || !in.seekg(offset) ||
-        !in.read(reinterpret_cast<char*>(nt), sizeof nt) || std::memcmp(nt, "PE\0\0", 4) != 0) {
+    if (offset >= kNewHeaderLimit || !in.seekg(offset) || !in.read(reinterpret_cast<char*>(nt), sizeof nt) ||
+        std::memcmp(nt, "PE\0\0", 4) != 0) {
         return std::nullopt;
     }
     return static_cast<WORD>(LittleEndian(nt + 4, 2));
@@ -36,10 +36,10 @@ std::optional<WORD> ImageMachine(const std::string& hostPath) {
 
 } // namespace
 
-std::optional<WORD> ImageArchitecture(const std::string& windowsPath) {
+WORD ModuleArchitecture(const std::string& windowsPath) {
     const std::optional<WORD> machine = ImageMachine(MapPath(windowsPath));
     if (!machine) {
-        return std::nullopt;
+        return NativeArchitecture();
     }
     switch (*machine) {
     case IMAGE_FILE_MACHINE_I386:
@@ -49,10 +49,6 @@ std::optional<WORD> ImageArchitecture(const std::string& windowsPath) {
     default:
         return PROCESSOR_ARCHITECTURE_UNKNOWN;
     }
-}
-
-WORD ModuleArchitecture(const std::string& windowsPath) {
-    return ImageArchitecture(windowsPath).value_or(NativeArchitecture());
 }
 
 } // namespace kqwin

@@ -179,13 +179,13 @@ bool Windows9x();
 WORD NativeArchitecture();
 // The machine's processor as INF files name it in their decorations: "x86" or "amd64" (".x86",
 // ".NTamd64", ...).
-inline const char* InfPlatform() { return NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "amd64" : "x86"; }
-// What a PE image is built for, by the Machine field of its file header: x86, x64, or
-// PROCESSOR_ARCHITECTURE_UNKNOWN for any other machine; nothing when the file is not a PE image. The last
-// error is left alone.
-std::optional<WORD> ImageArchitecture(const std::string& windowsPath);
-// What a module file is built for: a PE image's architecture; anything else, such as the Linux build's ELF
-// libraries that play the kit's DLLs here, counts as built for the machine it lies on.
+inline const char* InfPlatform() {
+    return NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "amd64" : "x86";
+}
+// What a module file is built for. A PE image is what the Machine field of its file header says (x86, x64, or
+// PROCESSOR_ARCHITECTURE_UNKNOWN for any other machine); anything else, such as the Linux build's ELF
+// libraries that play the kit's DLLs here, counts as built for the machine it lies on. The last error is left
+// alone.
 WORD ModuleArchitecture(const std::string& windowsPath);
 
 // ---- the local ports ---------------------------------------------------------------------------------

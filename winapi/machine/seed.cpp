@@ -13,7 +13,8 @@ void WriteHostFile(const std::string& windowsPath, const std::string& text) {
     std::ofstream(host, std::ios::binary | std::ios::trunc) << text;
 }
 
-constexpr char kNtPrintInf[] = R"(; NTPRINT.INF of this machine: the part of the printer class INF that printer INFs
+constexpr char kNtPrintInf[] =
+    R"(; NTPRINT.INF of this machine: the part of the printer class INF that printer INFs
 ; include, with Unidrv's files from the driver cache.
 [Version]
 Signature="$Windows NT$"
@@ -60,7 +61,8 @@ void SeedFreshMachine() {
         const char* environment; // the spooler's
         const char* folder;      // of the environment below the spooler's folders
     };
-    for (const Platform& p : {Platform{"i386", "Windows NT x86", "W32X86"}, Platform{"amd64", "Windows x64", "x64"}}) {
+    for (const Platform& p :
+         {Platform{"i386", "Windows NT x86", "W32X86"}, Platform{"amd64", "Windows x64", "x64"}}) {
         for (const char* file : {"UNIDRV.DLL", "UNIDRVUI.DLL", "UNIDRV.HLP", "UNIRES.DLL", "STDNAMES.GPD"}) {
             WriteHostFile(std::string("C:\\WINDOWS\\Driver Cache\\") + p.cache + "\\" + file,
                           std::string("Unidrv placeholder: ") + file + "\n");

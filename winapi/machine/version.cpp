@@ -13,7 +13,8 @@ WindowsVersion MachineVersion() {
     if (!values) {
         return xp;
     }
-    WindowsVersion v{Registry::DwordIn(*values, "Platform", xp.platform), Registry::DwordIn(*values, "Major", xp.major),
+    WindowsVersion v{Registry::DwordIn(*values, "Platform", xp.platform),
+                     Registry::DwordIn(*values, "Major", xp.major),
                      Registry::DwordIn(*values, "Minor", xp.minor),
                      static_cast<WORD>(Registry::DwordIn(*values, "Architecture", xp.architecture))};
     if (v.platform != VER_PLATFORM_WIN32_NT) {
@@ -24,7 +25,9 @@ WindowsVersion MachineVersion() {
 
 bool Windows9x() { return MachineVersion().platform != VER_PLATFORM_WIN32_NT; }
 
-WORD NativeArchitecture() { return MachineVersion().architecture; }
+WORD NativeArchitecture() {
+    return MachineVersion().architecture;
+}
 
 } // namespace kqwin
 

@@ -35,8 +35,8 @@ bool EnvironmentOf(const std::string& architecture, std::string* environment) {
         const char* architecture;
         const char* environment;
     };
-    for (const Name& n : {Name{"x86", "Windows NT x86"}, Name{"Intel", "Windows NT x86"}, Name{"x64", "Windows x64"},
-                          Name{"Itanium", "Windows IA64"}}) {
+    for (const Name& n : {Name{"x86", "Windows NT x86"}, Name{"Intel", "Windows NT x86"},
+                          Name{"x64", "Windows x64"}, Name{"Itanium", "Windows IA64"}}) {
         if (EqualsNoCase(architecture, n.architecture)) {
             *environment = n.environment;
             return true;
@@ -357,7 +357,8 @@ DWORD PrintUiInstall(const std::vector<std::string>& args) {
         return ERROR_UNKNOWN_PRINTER_DRIVER;
     }
     std::string section;
-    for (const std::string& candidate : {modelSection + ".NT" + InfPlatform(), modelSection + ".NT", modelSection}) {
+    for (const std::string& candidate :
+         {modelSection + ".NT" + InfPlatform(), modelSection + ".NT", modelSection}) {
         if (HasSection(inf.get(), candidate)) {
             section = candidate;
             break;
@@ -497,8 +498,8 @@ DWORD PrintUiInstall(const std::vector<std::string>& args) {
 } // namespace
 } // namespace kqwin
 
-// rundll32's entry: "PrintUIEntry <options>", as PRINTUI.DLL exports it; it returns nothing, and the last error
-// tells how it went (0: the printer is installed).
+// rundll32's entry: "PrintUIEntry <options>", as PRINTUI.DLL exports it; it returns nothing, and the last
+// error tells how it went (0: the printer is installed).
 extern "C" KQWIN_API void WINAPI PrintUIEntryW(HWND, HINSTANCE, LPCWSTR commandLine, INT) {
     const std::string line = commandLine ? kqwin::Utf16ToAnsi(commandLine) : std::string();
     SetLastError(kqwin::PrintUiInstall(kqwin::SplitArguments(line)));

@@ -73,8 +73,8 @@ void CannotRun(const std::string& text) {
     MessageBoxA(nullptr, text.c_str(), "RunDLL", MB_OK | MB_ICONERROR);
 }
 
-// The machine's rundll32: "DLL,Entry arguments". Exits with 0: what the entry did, or that the DLL or the entry
-// could not be found, is never its exit code (test control can force one).
+// The machine's rundll32: "DLL,Entry arguments". Exits with 0: what the entry did, or that the DLL or the
+// entry could not be found, is never its exit code (test control can force one).
 DWORD RunRundll32(const std::string& parameters) {
     if (const std::optional<DWORD> forced = TakeForcedExit()) {
         return *forced;
@@ -95,7 +95,8 @@ DWORD RunRundll32(const std::string& parameters) {
         module.resize(module.size() - 4);
     }
     const bool systemFolder =
-        slash == std::string::npos || EqualsNoCase(FullPath(dll.substr(0, slash), CurrentDirectory()), SystemDirectory());
+        slash == std::string::npos ||
+        EqualsNoCase(FullPath(dll.substr(0, slash), CurrentDirectory()), SystemDirectory());
     const DllEntry* found = nullptr;
     for (const DllEntry& e : kEntries) {
         if (systemFolder && module == e.dll && (e.onWindows9x || !Windows9x())) {

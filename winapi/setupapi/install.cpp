@@ -218,7 +218,8 @@ DWORD Installer::SourcePath(const File& owner, const std::string& name, std::str
     const Line* file = nullptr;
     std::vector<Line> files;
     // the machine's own platform first
-    for (const std::string& section : {"SourceDisksFiles." + std::string(InfPlatform()), std::string("SourceDisksFiles")}) {
+    for (const std::string& section :
+         {"SourceDisksFiles." + std::string(InfPlatform()), std::string("SourceDisksFiles")}) {
         files = set_.ReadIn(owner, section);
         if ((file = Keyed(files, name)) != nullptr) {
             break;
@@ -231,7 +232,8 @@ DWORD Installer::SourcePath(const File& owner, const std::string& name, std::str
     const std::string disk = file->Field(0);
     const Line* diskLine = nullptr;
     std::vector<Line> disks;
-    for (const std::string& section : {"SourceDisksNames." + std::string(InfPlatform()), std::string("SourceDisksNames")}) {
+    for (const std::string& section :
+         {"SourceDisksNames." + std::string(InfPlatform()), std::string("SourceDisksNames")}) {
         disks = set_.ReadIn(owner, section);
         if ((diskLine = Keyed(disks, disk)) != nullptr) {
             break;

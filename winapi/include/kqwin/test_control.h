@@ -215,7 +215,8 @@ struct ProcessStart {
 };
 KQWIN_API std::vector<ProcessStart> ProcessStarts();
 KQWIN_API void ClearProcessStarts();
-// The next run of the machine's rundll32 exits with `exitCode` at once, without reading its command line.
+// The next run of the machine's rundll32 exits with `exitCode` at once, without reading its command line. (It
+// otherwise exits with 0, as Windows' does: this is for a caller's handling of an exit code it never gets.)
 KQWIN_API void ForceNextRundll32Exit(DWORD exitCode);
 
 } // namespace kqwin::control
