@@ -436,6 +436,7 @@ TEST_F(ShellTest, PrintUIEntryReadsTheModelsSectionOfItsWindows) {
         WORD architecture;
         const char* renamedIn; // the models section without the model
         DWORD error;
+        bool plainNt = false;  // NTx86 is a plain NT decoration instead, and the only one
     };
     const Case cases[] = {
         {"Windows XP takes NTx86", 5, 1, PROCESSOR_ARCHITECTURE_INTEL, "Velmora", 0},
@@ -447,6 +448,9 @@ TEST_F(ShellTest, PrintUIEntryReadsTheModelsSectionOfItsWindows) {
         {"64-bit Windows takes NTamd64", 6, 1, PROCESSOR_ARCHITECTURE_AMD64, "Velmora.NTx86", 0},
         {"64-bit Windows takes nothing but NTamd64", 6, 1, PROCESSOR_ARCHITECTURE_AMD64, "Velmora.NTamd64",
          ERROR_UNKNOWN_PRINTER_DRIVER},
+        {"Windows XP takes a plain NT decoration", 5, 1, PROCESSOR_ARCHITECTURE_INTEL, "Velmora", 0, true},
+        {"64-bit Windows takes no plain NT decoration", 6, 1, PROCESSOR_ARCHITECTURE_AMD64, "Velmora",
+         ERROR_UNKNOWN_PRINTER_DRIVER, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -458,6 +462,13 @@ TEST_F(ShellTest, PrintUIEntryReadsTheModelsSectionOfItsWindows) {
         const size_t at = text.find(line);
         ASSERT_NE(at, std::string::npos) << line;
         text.replace(at + line.size() - 8, 8, "Receipt2\"");
+        if (c.plainNt) {
+            for (const auto& [from, to] : {std::pair<std::string, std::string>{",NTx86,NTamd64", ",NT"},
+                                           {"[Velmora.NTx86]", "[Velmora.NT]"}}) {
+                ASSERT_NE(text.find(from), std::string::npos) << from;
+                text.replace(text.find(from), from.size(), to);
+            }
+        }
         PutFile(inf, text);
         const bool x64 = c.architecture == PROCESSOR_ARCHITECTURE_AMD64;
         EXPECT_EQ(CallEntry(NtParameters(kPrinter, "COM1:", x64 ? kX64Driver : "/v \"Windows 2000 or XP\"")), c.error);
