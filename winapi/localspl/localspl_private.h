@@ -4,5 +4,6 @@
 #include "machine.h"
 
 #include <winspool.h>
+#include <winsplp.h>
 
 #include "winsplp_ansi.h"

@@ -500,7 +500,9 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return FALSE;
     }
-    const bool hasEntry = GetProcAddress(module, "InitializeMonitorEx") != nullptr;
+    // Windows 98/ME know only InitializeMonitorEx; the NT spoolers prefer InitializePrintMonitor2.
+    const bool hasEntry = GetProcAddress(module, "InitializeMonitorEx") != nullptr ||
+                          (!Windows9x() && GetProcAddress(module, "InitializePrintMonitor2") != nullptr);
     FreeLibrary(module);
     if (!hasEntry) {
         SetLastError(ERROR_PROC_NOT_FOUND);

@@ -271,8 +271,7 @@ BOOL WINAPI WritePrinter(HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) 
         while (done < toPort) {
             DWORD n = 0;
             SetLastError(0);
-            const BOOL r = doc.table->pfnWritePort &&
-                           doc.table->pfnWritePort(doc.port, const_cast<BYTE*>(bytes) + done, toPort - done, &n);
+            const BOOL r = doc.ops.write && doc.ops.write(doc.port, const_cast<BYTE*>(bytes) + done, toPort - done, &n);
             n = std::min(n, toPort - done);
             done += n;
             if (!r || n == 0) { // refused, or stuck taking nothing

@@ -4,6 +4,7 @@
 #include "winspool_private.h"
 
 #include <algorithm>
+#include <array>
 
 namespace kqwin {
 namespace {
@@ -33,15 +34,19 @@ std::string EnvironmentFolder(const std::string& environment) {
 
 void ResetSpooler() {
     SpoolerState& s = Spooler();
+    std::map<std::string, MonitorTables> monitors;
     {
         std::lock_guard lock(s.mutex);
         s.jobs.clear();
         s.despooling.clear();
         s.processors.clear();
         s.last.reset();
-        s.monitors.clear();
+        monitors.swap(s.monitors);
         s.monitorPorts.clear();
         s.nextJobId = 1;
+    }
+    for (auto& [name, tables] : monitors) {
+        ShutdownMonitor(tables);
     }
 }
 
@@ -49,13 +54,48 @@ const ResetHook kSpoolerOnReset(&ResetSpooler);
 
 } // namespace
 
-MONITORA* LocalMonitor() {
-    static MONITORA table = [] {
-        MONITORA t{};
-        InitializeLocalMonitor(&t);
+const MonitorTables& LocalMonitor(MonitorTables::Form form) {
+    using Form = MonitorTables::Form;
+    static const std::array<MonitorTables, 3> tables = [] {
+        std::array<MonitorTables, 3> t;
+        t[0].form = Form::Ansi;
+        InitializeLocalMonitor(&t[0].ansi);
+        t[1].form = Form::Wide;
+        InitializeLocalMonitorW(&t[1].wide);
+        t[2].form = Form::Monitor2;
+        MONITORINIT init{};
+        init.cbSize = sizeof(init);
+        init.bLocal = TRUE;
+        if (const MONITOR2* m = InitializeLocalMonitor2(&init, &t[2].instance)) {
+            t[2].monitor2 = *m;
+        }
         return t;
     }();
-    return &table;
+    return tables[static_cast<size_t>(form)];
+}
+
+PortOps OperationsOf(const MonitorTables& t) {
+    switch (t.form) {
+    case MonitorTables::Form::Ansi:
+        return {t.ansi.pfnWritePort, t.ansi.pfnEndDocPort, t.ansi.pfnClosePort};
+    case MonitorTables::Form::Wide:
+        return {t.wide.pfnWritePort, t.wide.pfnEndDocPort, t.wide.pfnClosePort};
+    case MonitorTables::Form::Monitor2:
+        return {t.monitor2.pfnWritePort, t.monitor2.pfnEndDocPort, t.monitor2.pfnClosePort};
+    }
+    return {};
+}
+
+void ShutdownMonitor(MonitorTables& t) {
+    if (t.form == MonitorTables::Form::Monitor2 && t.monitor2.pfnShutdown) {
+        t.monitor2.pfnShutdown(t.instance);
+    }
+    t.monitor2 = MONITOR2{};
+    t.instance = nullptr;
+    if (t.root) {
+        RegCloseKey(t.root);
+        t.root = nullptr;
+    }
 }
 
 SpoolerState& Spooler() {
@@ -238,9 +278,17 @@ void UnloadMonitor(const std::string& name) {
     std::string file;
     if (FindMonitor(name, &file)) {
         SpoolerState& s = Spooler();
+        std::optional<MonitorTables> loaded;
         {
             std::lock_guard lock(s.mutex);
-            s.monitors.erase(LowerAscii(name));
+            auto it = s.monitors.find(LowerAscii(name));
+            if (it != s.monitors.end()) {
+                loaded = it->second;
+                s.monitors.erase(it);
+            }
+        }
+        if (loaded) {
+            ShutdownMonitor(*loaded);
         }
         UnloadSpoolerFile(MapPath(SystemDirectory() + "\\" + file));
     }

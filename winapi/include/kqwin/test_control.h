@@ -184,9 +184,6 @@ KQWIN_API bool ChooseSystemMenuItem(HWND window, UINT id);
 KQWIN_API void SetPorts(const std::vector<std::string>& names);
 // The program's file on the simulated disk, for GetModuleFileNameA (default "C:\KQT50\KqtSetup.exe").
 KQWIN_API void SetProgramPath(const std::string& windowsPath);
-// What GetVersionExA reports (default: VER_PLATFORM_WIN32_NT 5.1, Windows XP). 4.10 and 4.90 on
-// VER_PLATFORM_WIN32_WINDOWS are Windows 98 and ME.
-KQWIN_API void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor);
 
 // The default configuration stored for a serial port ("COM1"), as GetDefaultCommConfigA returns it: a
 // COMMCONFIG with its provider data. Any size is kept as given (also more than 1024 bytes).
