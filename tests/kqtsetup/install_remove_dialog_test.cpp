@@ -109,10 +109,15 @@ class InstallRemoveTest : public DialogTest {
         return out;
     }
 
-    // kqspool prints the bundled receipt through the installed printer, as its own process would.
-    int PrintSample() {
+    // kqspool prints the bundled receipt through the installed printer, as its own process would; what it
+    // says on standard error goes to `err`.
+    int PrintSample(std::string* err) {
+        const std::string errFile = Root() + "/kqspool.err";
         const pid_t pid = fork();
         if (pid == 0) {
+            if (!freopen(errFile.c_str(), "w", stderr)) {
+                _exit(126);
+            }
             setenv("KQT50_ROOT", control::MachineRoot().c_str(), 1);
             const std::string program = Bin() + "/kqspool";
             const std::string job = std::string(KQ_SOURCE_DIR) + "/samples/receipt.prn";
@@ -122,6 +127,7 @@ class InstallRemoveTest : public DialogTest {
         int status = 0;
         waitpid(pid, &status, 0);
         control::ResetMachine(control::MachineRoot()); // the printing process changed the machine's files
+        *err = ReadHost(errFile);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
@@ -130,8 +136,10 @@ TEST_F(InstallRemoveTest, WholeLifeByEachPathLeavesTheMachineAsItWas) {
     struct Path {
         const char* name;
         DWORD platform;
+        const char* monitorEntry; // how that Windows' spooler calls the monitor
     };
-    for (const Path& path : {Path{"NT", VER_PLATFORM_WIN32_NT}, Path{"98/ME", VER_PLATFORM_WIN32_WINDOWS}}) {
+    for (const Path& path : {Path{"NT", VER_PLATFORM_WIN32_NT, "InitializePrintMonitor2"},
+                             Path{"98/ME", VER_PLATFORM_WIN32_WINDOWS, "InitializeMonitorEx"}}) {
         SCOPED_TRACE(path.name);
         const std::string root = Root() + "/" + (path.platform == VER_PLATFORM_WIN32_NT ? "nt" : "9x");
         fs::create_directories(root);
@@ -144,7 +152,9 @@ TEST_F(InstallRemoveTest, WholeLifeByEachPathLeavesTheMachineAsItWas) {
         EXPECT_EQ(Press(IDC_INSTALL), IDOK);
         EXPECT_EQ(BoxTexts(), Strings{String(IDS_INSTALL_OK)});
 
-        ASSERT_EQ(PrintSample(), 0);
+        std::string printed;
+        ASSERT_EQ(PrintSample(&printed), 0) << printed;
+        EXPECT_NE(printed.find(std::string("through KQMON via ") + path.monitorEntry), std::string::npos) << printed;
         const std::string port = ReadHost(control::PortTarget("COM1:"));
         const escpos::Bytes out(port.begin(), port.end());
         EXPECT_EQ(escpos::CountRasterImages(out), 1u) << "the page's bands merged into one image";

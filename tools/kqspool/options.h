@@ -15,6 +15,13 @@ inline constexpr int kPartial = 3;
 inline constexpr int kUnreadable = 4;
 inline constexpr int kInterrupted = 130;
 
+// A Windows for the machine to play: GetVersionExA's platform and version.
+struct WindowsVersion {
+    unsigned long platform = 0;
+    unsigned long major = 0;
+    unsigned long minor = 0;
+};
+
 // What the command line asks for.
 struct Options {
     bool check = false;
@@ -23,6 +30,7 @@ struct Options {
     std::optional<std::string> out;
     std::optional<std::string> trace;
     bool monitor = true;
+    std::optional<WindowsVersion> windows; // none: the machine's own
     std::optional<std::string> preview;
     int paperWidth = 576;
     std::vector<std::string> jobs;
