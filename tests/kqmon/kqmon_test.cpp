@@ -208,19 +208,15 @@ class SpoolerWithMonitorTest : public kqtest::MachineTest {
         ASSERT_NO_FATAL_FAILURE(kqtest::InstallKitPrinter("COM1:"));
     }
 
-    // A fresh machine that runs the given Windows, with the kit's printer; `monitorLibrary` replaces the
-    // monitor's file when given.
+    // A fresh machine that runs the given Windows, with the kit's printer and `monitorLibrary` as the
+    // monitor's file.
     void NewMachine(const std::string& name, DWORD platform, DWORD major, DWORD minor,
-                    const char* monitorLibrary = nullptr) {
+                    const char* monitorLibrary) {
         const std::string root = Root() + "/" + name;
         std::filesystem::create_directories(root);
         control::ResetMachine(root);
         control::SetWindowsVersion(platform, major, minor);
-        ASSERT_NO_FATAL_FAILURE(kqtest::InstallKitPrinter("COM1:"));
-        if (monitorLibrary) {
-            ASSERT_TRUE(CopyFileA((std::string(std::getenv("KQ_TEST_BIN")) + "/" + monitorLibrary).c_str(),
-                                  "C:\\WINDOWS\\SYSTEM32\\KQMON.DLL", FALSE));
-        }
+        ASSERT_NO_FATAL_FAILURE(kqtest::InstallKitPrinter("COM1:", monitorLibrary));
     }
 
     bool Print(const Bytes& job) {
@@ -275,17 +271,17 @@ TEST_F(SpoolerWithMonitorTest, EachWindowsCallsTheMonitorThroughItsOwnEntry) {
     struct Case {
         const char* name;
         DWORD platform, major, minor;
-        const char* library; // null: the built KQMON
+        const char* library;
         const char* entry;
         bool prints;
     };
     constexpr DWORD k9x = VER_PLATFORM_WIN32_WINDOWS;
     constexpr DWORD kNt = VER_PLATFORM_WIN32_NT;
     const Case cases[] = {
-        {"98", k9x, 4, 10, nullptr, "InitializeMonitorEx", true},
-        {"me", k9x, 4, 90, nullptr, "InitializeMonitorEx", true},
-        {"2000", kNt, 5, 0, nullptr, "InitializePrintMonitor2", true},
-        {"xp", kNt, 5, 1, nullptr, "InitializePrintMonitor2", true},
+        {"98", k9x, 4, 10, "libkqmon.so", "InitializeMonitorEx", true},
+        {"me", k9x, 4, 90, "libkqmon.so", "InitializeMonitorEx", true},
+        {"2000", kNt, 5, 0, "libkqmon.so", "InitializePrintMonitor2", true},
+        {"xp", kNt, 5, 1, "libkqmon.so", "InitializePrintMonitor2", true},
         {"98-8bit", k9x, 4, 10, "libkqmon_8bit.so", "InitializeMonitorEx", true},
         {"xp-8bit", kNt, 5, 1, "libkqmon_8bit.so", "InitializeMonitorEx", false},
     };
@@ -312,12 +308,53 @@ TEST_F(SpoolerWithMonitorTest, EachWindowsCallsTheMonitorThroughItsOwnEntry) {
     }
 }
 
-TEST_F(SpoolerWithMonitorTest, MonitorIsShutDownWhenTheSpoolerLetsItGo) {
-    ASSERT_TRUE(Print(Text("a")));
+// The spooler starts a monitor when it is added and ends it when it is deleted, as Wine's does (the wine64
+// test wine_monitor_test sees the same lines there).
+TEST_F(SpoolerWithMonitorTest, MonitorLivesFromItsAddingToItsDeletion) {
+    // SetUp added the monitor
+    EXPECT_EQ(control::DebugOutput(), Lines{"InitializePrintMonitor()\n"});
     control::ClearDebugOutput();
     char monitor[] = "KQMON";
     ASSERT_TRUE(DeleteMonitorA(nullptr, nullptr, monitor));
     EXPECT_EQ(control::DebugOutput(), Lines{"KQMonShutdown()\n"});
+    char env[] = "Windows 4.0";
+    char dll[] = "KQMON.DLL";
+    MONITOR_INFO_2A info{monitor, env, dll};
+    control::ClearDebugOutput();
+    ASSERT_TRUE(AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info)));
+    EXPECT_EQ(control::DebugOutput(), Lines{"InitializePrintMonitor()\n"});
+    control::ClearDebugOutput();
+    ASSERT_TRUE(Print(Text("a"))); // the monitor started at AddMonitorA prints, without a second start
+    const Lines printed = control::DebugOutput();
+    EXPECT_NE(std::find(printed.begin(), printed.end(), "KQMonOpenPortEx()\n"), printed.end());
+    EXPECT_EQ(std::find(printed.begin(), printed.end(), "InitializePrintMonitor()\n"), printed.end());
+    control::ClearDebugOutput();
+    ASSERT_TRUE(DeleteMonitorA(nullptr, nullptr, monitor));
+    EXPECT_EQ(control::DebugOutput(), Lines{"KQMonShutdown()\n"});
+}
+
+// A monitor that cannot start is not added, and leaves no registration behind.
+TEST_F(SpoolerWithMonitorTest, MonitorThatCannotStartIsRefused) {
+    char name[] = "Second";
+    char env[] = "Windows 4.0";
+    char missing[] = "NOSUCH.DLL";
+    MONITOR_INFO_2A noFile{name, env, missing};
+    SetLastError(0);
+    EXPECT_FALSE(AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&noFile)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    char processor[] = "KQPRINT.DLL"; // a library without a monitor's entry
+    char ppDir[MAX_PATH];
+    DWORD needed = 0;
+    ASSERT_TRUE(GetPrintProcessorDirectoryA(nullptr, env, 1, reinterpret_cast<LPBYTE>(ppDir), sizeof(ppDir), &needed));
+    ASSERT_TRUE(CopyFileA((std::string(ppDir) + "\\KQPRINT.DLL").c_str(), "C:\\WINDOWS\\SYSTEM32\\KQPRINT.DLL", FALSE));
+    MONITOR_INFO_2A noEntry{name, env, processor};
+    SetLastError(0);
+    EXPECT_FALSE(AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&noEntry)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Second", 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS);
 }
 
 } // namespace

@@ -82,39 +82,47 @@ std::optional<MonitorTables> InitializeMonitor(HMODULE module, const std::string
     return t;
 }
 
-// The language monitor of a printer's driver, initialised on first use; null when there is none.
-const MonitorTables* LanguageMonitor(const PrinterRecord& rec, std::string* error) {
-    const std::optional<DriverRecord> driver = LoadDriver(rec.driver);
-    if (!driver || driver->monitor.empty()) {
-        return nullptr;
-    }
+} // namespace
+
+const MonitorTables* InitializedMonitor(const std::string& name, std::string* error) {
     SpoolerState& s = Spooler();
     {
         std::lock_guard lock(s.mutex);
-        auto it = s.monitors.find(LowerAscii(driver->monitor));
+        auto it = s.monitors.find(LowerAscii(name));
         if (it != s.monitors.end()) {
             return &it->second;
         }
     }
     std::string file;
-    if (!FindMonitor(driver->monitor, &file)) {
-        *error = "language monitor \"" + driver->monitor + "\" is not installed";
+    if (!FindMonitor(name, &file)) {
+        *error = "language monitor \"" + name + "\" is not installed";
         return nullptr;
     }
     const std::string path = SystemDirectory() + "\\" + file;
     HMODULE module = CachedModule(path);
     if (!module) {
-        *error = "language monitor \"" + driver->monitor + "\" cannot be loaded from " + MapPath(path);
+        *error = "language monitor \"" + name + "\" cannot be loaded from " + MapPath(path);
         return nullptr;
     }
     std::string why;
-    std::optional<MonitorTables> tables = InitializeMonitor(module, driver->monitor, &why);
+    std::optional<MonitorTables> tables = InitializeMonitor(module, name, &why);
     if (!tables) {
-        *error = "language monitor \"" + driver->monitor + "\" cannot be used: " + why;
+        *error = "language monitor \"" + name + "\" cannot be used: " + why;
         return nullptr;
     }
     std::lock_guard lock(s.mutex);
-    return &s.monitors.emplace(LowerAscii(driver->monitor), *tables).first->second;
+    return &s.monitors.emplace(LowerAscii(name), *tables).first->second;
+}
+
+namespace {
+
+// The language monitor of a printer's driver; null when there is none.
+const MonitorTables* LanguageMonitor(const PrinterRecord& rec, std::string* error) {
+    const std::optional<DriverRecord> driver = LoadDriver(rec.driver);
+    if (!driver || driver->monitor.empty()) {
+        return nullptr;
+    }
+    return InitializedMonitor(driver->monitor, error);
 }
 
 struct ProcessorExports {

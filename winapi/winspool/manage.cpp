@@ -494,22 +494,27 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
         SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
         return FALSE;
     }
-    // The spooler loads a monitor when it is added and refuses one that it cannot start.
-    HMODULE module = LoadLibraryA((SystemDirectory() + "\\" + m.pDLLName).c_str());
-    if (!module) {
+    // The spooler loads and initialises a monitor when it is added, keeps it until it is deleted, and refuses
+    // one that it cannot start.
+    const std::string file = SystemDirectory() + "\\" + m.pDLLName;
+    if (!CachedModule(file)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return FALSE;
     }
-    // Windows 98/ME know only InitializeMonitorEx; the NT spoolers prefer InitializePrintMonitor2.
-    const bool hasEntry = GetProcAddress(module, "InitializeMonitorEx") != nullptr ||
-                          (!Windows9x() && GetProcAddress(module, "InitializePrintMonitor2") != nullptr);
-    FreeLibrary(module);
-    if (!hasEntry) {
+    const bool settingsBefore = Hive().KeyExists(key);
+    Hive().CreateKey(key, nullptr);
+    Hive().SetString(key, "Driver", m.pDLLName);
+    std::string error;
+    if (!InitializedMonitor(m.pName, &error)) {
+        if (settingsBefore) {
+            Hive().DeleteValue(key, "Driver");
+        } else {
+            Hive().DeleteTree(key);
+        }
+        UnloadSpoolerFile(MapPath(file));
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
     }
-    Hive().CreateKey(key, nullptr);
-    Hive().SetString(key, "Driver", m.pDLLName);
     return TRUE;
 }
 

@@ -107,6 +107,9 @@ PortOps OperationsOf(const MonitorTables& tables);
 const MonitorTables& LocalMonitor(MonitorTables::Form form);
 // Ends what the spooler holds of an initialised monitor: its instance (Shutdown) and its registry root.
 void ShutdownMonitor(MonitorTables& tables);
+// A registered monitor, loaded and initialised once as the machine's spooler does (at AddMonitor, or when
+// a port is first opened through it) and kept until it is deleted; null, with why, when it cannot be.
+const MonitorTables* InitializedMonitor(const std::string& name, std::string* error);
 
 // A spooled job: its bytes never change once the application has ended the document.
 struct Job {
