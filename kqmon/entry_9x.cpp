@@ -13,10 +13,7 @@ BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MONITORA* lower
     if (lower) {
         below.openA = lower->pfnOpenPort;
         below.ops.startDocA = lower->pfnStartDocPort;
-        below.ops.write = lower->pfnWritePort;
-        below.ops.read = lower->pfnReadPort;
-        below.ops.endDoc = lower->pfnEndDocPort;
-        below.ops.close = lower->pfnClosePort;
+        TakeNamelessOperations(*lower, &below.ops);
     }
     return OpenPort(AnsiName(portName), lower ? &below : nullptr, port);
 }
@@ -34,10 +31,7 @@ BOOL WINAPI InitializeMonitorEx(LPSTR registryRoot, MONITORA* table) {
     MONITORA filled{};
     filled.pfnOpenPortEx = KQMonOpenPortEx;
     filled.pfnStartDocPort = KQMonStartDocPort;
-    filled.pfnWritePort = KQMonWritePort;
-    filled.pfnReadPort = KQMonReadPort;
-    filled.pfnEndDocPort = KQMonEndDocPort;
-    filled.pfnClosePort = KQMonClosePort;
+    FillNamelessOperations(filled);
     *table = filled;
     return TRUE;
 }

@@ -66,10 +66,7 @@ BOOL WINAPI KQMonOpenPortExW(HANDLE, HANDLE portMonitor, LPWSTR portName, LPWSTR
         below.open2 = lower->pfnOpenPort;
         below.instance = portMonitor;
         below.ops.startDocW = lower->pfnStartDocPort;
-        below.ops.write = lower->pfnWritePort;
-        below.ops.read = lower->pfnReadPort;
-        below.ops.endDoc = lower->pfnEndDocPort;
-        below.ops.close = lower->pfnClosePort;
+        TakeNamelessOperations(*lower, &below.ops);
     }
     return OpenPort(WideName(portName), usable ? &below : nullptr, port);
 }
@@ -102,10 +99,7 @@ LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitor) {
     table.cbSize = TableSize();
     table.pfnOpenPortEx = KQMonOpenPortExW;
     table.pfnStartDocPort = KQMonStartDocPortW;
-    table.pfnWritePort = KQMonWritePort;
-    table.pfnReadPort = KQMonReadPort;
-    table.pfnEndDocPort = KQMonEndDocPort;
-    table.pfnClosePort = KQMonClosePort;
+    FillNamelessOperations(table);
     table.pfnShutdown = KQMonShutdown;
     std::memcpy(instance->signature, kInstanceSignature, sizeof(kInstanceSignature));
     *monitor = instance;

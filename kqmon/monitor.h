@@ -90,3 +90,23 @@ BOOL WINAPI KQMonReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read);
 BOOL WINAPI KQMonEndDocPort(HANDLE port);
 BOOL WINAPI KQMonClosePort(HANDLE port);
 }
+
+namespace kqmon {
+
+// Puts the nameless operations into a spooler's table (MONITORA or MONITOR2).
+template <class Table> void FillNamelessOperations(Table& table) {
+    table.pfnWritePort = KQMonWritePort;
+    table.pfnReadPort = KQMonReadPort;
+    table.pfnEndDocPort = KQMonEndDocPort;
+    table.pfnClosePort = KQMonClosePort;
+}
+
+// Takes the nameless operations from the port monitor's table, in either form.
+template <class Table> void TakeNamelessOperations(const Table& table, PortMonitorOps* ops) {
+    ops->write = table.pfnWritePort;
+    ops->read = table.pfnReadPort;
+    ops->endDoc = table.pfnEndDocPort;
+    ops->close = table.pfnClosePort;
+}
+
+} // namespace kqmon

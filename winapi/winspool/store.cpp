@@ -4,7 +4,6 @@
 #include "winspool_private.h"
 
 #include <algorithm>
-#include <array>
 
 namespace kqwin {
 namespace {
@@ -53,50 +52,6 @@ void ResetSpooler() {
 const ResetHook kSpoolerOnReset(&ResetSpooler);
 
 } // namespace
-
-const MonitorTables& LocalMonitor(MonitorTables::Form form) {
-    using Form = MonitorTables::Form;
-    static const std::array<MonitorTables, 3> tables = [] {
-        std::array<MonitorTables, 3> t;
-        t[0].form = Form::Ansi;
-        InitializeLocalMonitor(&t[0].ansi);
-        t[1].form = Form::Wide;
-        InitializeLocalMonitorW(&t[1].wide);
-        t[2].form = Form::Monitor2;
-        MONITORINIT init{};
-        init.cbSize = sizeof(init);
-        init.bLocal = TRUE;
-        if (const MONITOR2* m = InitializeLocalMonitor2(&init, &t[2].instance)) {
-            t[2].monitor2 = *m;
-        }
-        return t;
-    }();
-    return tables[static_cast<size_t>(form)];
-}
-
-PortOps OperationsOf(const MonitorTables& t) {
-    switch (t.form) {
-    case MonitorTables::Form::Ansi:
-        return {t.ansi.pfnWritePort, t.ansi.pfnEndDocPort, t.ansi.pfnClosePort};
-    case MonitorTables::Form::Wide:
-        return {t.wide.pfnWritePort, t.wide.pfnEndDocPort, t.wide.pfnClosePort};
-    case MonitorTables::Form::Monitor2:
-        return {t.monitor2.pfnWritePort, t.monitor2.pfnEndDocPort, t.monitor2.pfnClosePort};
-    }
-    return {};
-}
-
-void ShutdownMonitor(MonitorTables& t) {
-    if (t.form == MonitorTables::Form::Monitor2 && t.monitor2.pfnShutdown) {
-        t.monitor2.pfnShutdown(t.instance);
-    }
-    t.monitor2 = MONITOR2{};
-    t.instance = nullptr;
-    if (t.root) {
-        RegCloseKey(t.root);
-        t.root = nullptr;
-    }
-}
 
 SpoolerState& Spooler() {
     static SpoolerState state;
