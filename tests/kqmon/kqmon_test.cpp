@@ -48,16 +48,6 @@ TEST_F(Monitor9xTest, TraceOfInitialization) {
     EXPECT_EQ(TakeTrace(), Lines{"InitializePrintMonitor(SYSTEM\\Monitors\\KQMON)\n"});
 }
 
-TEST_F(MonitorNtTest, TraceOfInitializationAndShutdown) {
-    // the NT spoolers hand over their registry root as a key: the line names no root
-    MONITORINIT init = MonitorInit();
-    HANDLE instance = nullptr;
-    MONITOR2* table = initNt_(&init, &instance);
-    ASSERT_NE(table, nullptr);
-    table->pfnShutdown(instance);
-    EXPECT_EQ(TakeTrace(), (Lines{"InitializePrintMonitor()\n", "KQMonShutdown()\n"}));
-}
-
 TEST_P(MonitorTest, TraceLinesOfFailures) {
     HANDLE h = nullptr;
     OpenPortEx("COM3:", &h, false);
