@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 namespace kqwin {
@@ -108,8 +109,15 @@ const MonitorTables* InitializedMonitor(const std::string& name, std::string* er
         *error = "language monitor \"" + name + "\" cannot be used: " + why;
         return nullptr;
     }
-    std::lock_guard lock(s.mutex);
-    return &s.monitors.emplace(LowerAscii(name), *tables).first->second;
+    const MonitorTables* kept = nullptr;
+    {
+        std::lock_guard lock(s.mutex);
+        kept = &s.monitors.emplace(LowerAscii(name), *tables).first->second;
+    }
+    // The spooler stops when the process that plays it ends, and ends the monitors it holds then. Registered
+    // once a monitor runs, the handler comes before the end of all that a monitor's shutdown uses.
+    [[maybe_unused]] static const bool stopsAtExit = std::atexit([] { ShutdownMonitors(); }) == 0;
+    return kept;
 }
 
 const MonitorTables& LocalMonitor(MonitorTables::Form form) {
@@ -142,6 +150,18 @@ PortOps OperationsOf(const MonitorTables& t) {
         return {t.monitor2.pfnWritePort, t.monitor2.pfnEndDocPort, t.monitor2.pfnClosePort};
     }
     return {};
+}
+
+void ShutdownMonitors() {
+    SpoolerState& s = Spooler();
+    std::map<std::string, MonitorTables> monitors;
+    {
+        std::lock_guard lock(s.mutex);
+        monitors.swap(s.monitors);
+    }
+    for (auto& [name, tables] : monitors) {
+        ShutdownMonitor(tables);
+    }
 }
 
 void ShutdownMonitor(MonitorTables& t) {

@@ -32,21 +32,15 @@ std::string EnvironmentFolder(const std::string& environment) {
 }
 
 void ResetSpooler() {
+    ShutdownMonitors();
     SpoolerState& s = Spooler();
-    std::map<std::string, MonitorTables> monitors;
-    {
-        std::lock_guard lock(s.mutex);
-        s.jobs.clear();
-        s.despooling.clear();
-        s.processors.clear();
-        s.last.reset();
-        monitors.swap(s.monitors);
-        s.monitorPorts.clear();
-        s.nextJobId = 1;
-    }
-    for (auto& [name, tables] : monitors) {
-        ShutdownMonitor(tables);
-    }
+    std::lock_guard lock(s.mutex);
+    s.jobs.clear();
+    s.despooling.clear();
+    s.processors.clear();
+    s.last.reset();
+    s.monitorPorts.clear();
+    s.nextJobId = 1;
 }
 
 const ResetHook kSpoolerOnReset(&ResetSpooler);

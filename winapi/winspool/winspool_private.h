@@ -107,6 +107,8 @@ PortOps OperationsOf(const MonitorTables& tables);
 const MonitorTables& LocalMonitor(MonitorTables::Form form);
 // Ends what the spooler holds of an initialised monitor: its instance (Shutdown) and its registry root.
 void ShutdownMonitor(MonitorTables& tables);
+// Ends every monitor the spooler holds, as a spooler that stops does.
+void ShutdownMonitors();
 // A registered monitor, loaded and initialised once as the machine's spooler does (at AddMonitor, or when
 // a port is first opened through it) and kept until it is deleted; null, with why, when it cannot be.
 const MonitorTables* InitializedMonitor(const std::string& name, std::string* error);
