@@ -25,7 +25,8 @@ constexpr char kInstanceSignature[4] = {'K', 'Q', 'M', 'I'};
 static_assert(sizeof(MONITOR2) == offsetof(MONITOR2, pfnSendRecvBidiDataFromPort) + sizeof(void*),
               "MONITOR2 ends where Windows XP's does");
 
-// The table grew after Windows 2000, whose spooler takes only the size it knows.
+// The table grew after Windows 2000, whose spooler takes only the size it knows. The version comes from
+// GetVersionExA: VerifyVersionInfo is not in the kernel of Windows 98/ME, where this DLL must load too.
 DWORD TableSize() {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof(version);
