@@ -114,6 +114,7 @@ TEST_F(MonitorNtTest, NoMemoryForTheInstance) {
 }
 
 TEST_P(MonitorTest, PrinterHandlesAreClosedOnEveryPath) {
+    const long blocks = control::LiveGlobalBlocks();
     const size_t before = control::OpenPrinterHandles();
     HANDLE port = OpenPort();
     Fake().startResult = FALSE;
@@ -130,6 +131,29 @@ TEST_P(MonitorTest, PrinterHandlesAreClosedOnEveryPath) {
     EXPECT_TRUE(ClosePort(port));
     EXPECT_EQ(control::OpenPrinterHandles(), before);
     EXPECT_EQ(control::OpenFileHandles(), 0u);
+    EXPECT_EQ(control::LiveGlobalBlocks(), blocks) << "the port's record";
+}
+
+// Shutdown frees its own instance, and nothing for a handle that is none.
+TEST_F(MonitorNtTest, ShutdownFreesTheInstanceItIsGiven) {
+    const long before = control::LiveGlobalBlocks();
+    MONITORINIT init = MonitorInit();
+    HANDLE instance = nullptr;
+    MONITOR2* table = initNt_(&init, &instance);
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(control::LiveGlobalBlocks(), before + 1);
+    HANDLE port = OpenPort();
+    ASSERT_NE(port, nullptr);
+    for (HANDLE other : {static_cast<HANDLE>(nullptr), port, static_cast<HANDLE>(&init)}) {
+        table->pfnShutdown(other);
+    }
+    EXPECT_EQ(control::LiveGlobalBlocks(), before + 2) << "an instance and a port record";
+    table->pfnShutdown(instance);
+    EXPECT_EQ(control::LiveGlobalBlocks(), before + 1);
+    table->pfnShutdown(instance); // a second time: nothing is freed twice
+    EXPECT_EQ(control::LiveGlobalBlocks(), before + 1);
+    EXPECT_TRUE(ClosePort(port));
+    EXPECT_EQ(control::LiveGlobalBlocks(), before);
 }
 
 class CapturePathTest : public MonitorTest {
@@ -177,6 +201,7 @@ TEST_P(CapturePathTest, CaptureThatCannotBeWrittenDoesNotStopTheDocument) {
     HANDLE port = OpenPort();
     control::InjectFault({control::Op::CreateFile, 1});
     PrintDocument(port, 1, {Text("one")});
+    EXPECT_EQ(control::CallCount(control::Op::WriteFile), 0u) << "a copy was written without a capture file";
     control::ClearFaults();
     ASSERT_TRUE(StartDoc(port, 2));
     control::InjectFault({control::Op::WriteFile, 1, control::FaultKind::Fail, 0, 0, true});

@@ -98,6 +98,13 @@ TEST_F(MonitorNtTest, InitializationWithoutItsArgumentsFails) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << c.what;
         EXPECT_EQ(instance, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x99))) << c.what;
     }
+    // one just long enough to hold its registry root will do
+    MONITORINIT shortest = MonitorInit();
+    shortest.cbSize = offsetof(MONITORINIT, pMonitorReg);
+    HANDLE instance = nullptr;
+    MONITOR2* table = initNt_(&shortest, &instance);
+    ASSERT_NE(table, nullptr);
+    table->pfnShutdown(instance);
 }
 
 TEST_F(MonitorNtTest, EachInitializationIsAnInstanceOfItsOwnUntilShutdown) {
@@ -183,6 +190,13 @@ TEST_P(MonitorTest, PortMonitorTableIsCheckedAtPortOpen) {
     SetLastError(0);
     EXPECT_FALSE(OpenPortEx("COM1:", &h, false));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINT_MONITOR));
+    // nowhere to put the port's handle: nothing is opened
+    Fake() = FakePort{};
+    RestoreLowerEntries();
+    SetLastError(0);
+    EXPECT_FALSE(OpenPortEx("COM1:", nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(Fake().calls.empty());
 }
 
 TEST_P(MonitorTest, FailedPortOpenReportsThePortMonitorsError) {

@@ -137,6 +137,8 @@ class KQWIN_API DespoolScope {
 KQWIN_API size_t OpenPrinterHandles();
 // Files open now (CreateFileA, not yet closed).
 KQWIN_API size_t OpenFileHandles();
+// Blocks of GlobalAlloc that GlobalFree has not taken back yet, in the whole process.
+KQWIN_API long LiveGlobalBlocks();
 
 // ---- the headless user32, the program, ports and serial configurations --------------------------------
 
