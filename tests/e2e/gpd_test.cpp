@@ -5,8 +5,6 @@
 #include "model.h"
 #include "unidrv.h"
 
-#include <png.h>
-
 #include <fstream>
 
 namespace e2e {
@@ -26,19 +24,14 @@ unidrv::Page Rows(unidrv::Page page, int rows, uint8_t fill) {
 
 // For each row of a picture: how many of its dots are black.
 std::optional<std::vector<int>> BlackPerRow(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+    const auto image = ReadRgbPng(path);
+    if (!image) {
         return std::nullopt;
     }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
-        return std::nullopt;
-    }
-    std::vector<int> rows(image.height);
+    std::vector<int> rows(static_cast<size_t>(image->height));
+    const std::vector<uint8_t>& rgb = image->rgb;
     for (size_t i = 0; i < rgb.size(); i += 3) {
-        rows[i / 3 / image.width] += rgb[i] == 0 && rgb[i + 1] == 0 && rgb[i + 2] == 0;
+        rows[i / 3 / static_cast<size_t>(image->width)] += rgb[i] == 0 && rgb[i + 1] == 0 && rgb[i + 2] == 0;
     }
     return rows;
 }
