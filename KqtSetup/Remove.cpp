@@ -1,7 +1,7 @@
 // The remove sequence: the handler of the remove button. Deletes the printers of the model, then the
 // print processor and the monitor with their files, and, when every printer went, the spooler's registry
-// keys of the driver, the print processor and the monitor. The NT family's keys are those of the
-// environment of the installer's own architecture.
+// keys of the driver, the print processor and the monitor, and the Windows 98/ME driver through the spooler.
+// The NT family's keys are those of the environment of the installer's own architecture.
 #include "SetupDlg.h"
 
 #include "KitArchitecture.h"
@@ -80,25 +80,28 @@ void CSetupDlg::OnRemove() {
     }
 
     if (ok) {
-        // In this order; a key that cannot be opened ends the clean-up. The print processors of an
-        // environment live in "<environment>\Print Processors" (not below its Drivers). The Windows 98/ME
-        // install registers its driver for "Windows 4.0", which the last key removes.
+        // In this order; a key that cannot be opened ends the clean-up. A key is opened, never made: a
+        // machine without one keeps lacking it. The print processors of an environment live in
+        // "<environment>\Print Processors" (not below its Drivers).
         const CString environments = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
         const KitKey kitKeys[] = {
             {environments + kqsetup::kKit.environment + "\\Drivers\\Version-3", kqkit::kPrinterName},
             {environments + kqsetup::kKit.environment + "\\Print Processors", kqkit::kProcessorName},
             {"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors", kqkit::kMonitorName},
-            {environments + kqkit::kEnvironment9x + "\\Drivers\\Version-0", kqkit::kPrinterName},
         };
         for (const KitKey& kit : kitKeys) {
             HKEY key = nullptr;
-            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kit.key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-                ERROR_SUCCESS) {
+            if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kit.key, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
                 break;
             }
             RegDeleteKeyA(key, kit.subkey);
             RegCloseKey(key);
         }
+        // The Windows 98/ME install added its driver for "Windows 4.0" through the spooler, which alone knows
+        // where that Windows keeps it; elsewhere there is no such driver and the call changes nothing.
+        CString environment9x = kqkit::kEnvironment9x;
+        CString driver = kqkit::kPrinterName;
+        DeletePrinterDriverA(nullptr, environment9x.GetBuffer(0), driver.GetBuffer(0));
         ProgressStep(IDS_STEP_REMOVED);
         AfxMessageBox(IDS_REMOVE_OK, MB_OK);
     } else {

@@ -215,6 +215,8 @@ class CDialog : public CWnd {
     // Fills the controls from the dialog's initialisation data (RT_DLGINIT of `lpszResourceName`); TRUE also
     // when it has none, FALSE when the data is damaged or a control refuses an item.
     BOOL ExecuteDlgInit(LPCSTR lpszResourceName);
+    // The same for initialisation data of `cbResource` bytes.
+    BOOL ExecuteDlgInit(const void* lpResource, DWORD cbResource);
 
     BOOL OnCmdMsg(UINT nID, int nCode) override;
     // Executes the initialisation data, then UpdateData(FALSE); TRUE lets the system set the focus.

@@ -212,9 +212,12 @@ BOOL CDialog::ExecuteDlgInit(LPCSTR lpszResourceName) {
     const HGLOBAL loaded = ::LoadResource(module, found);
     const auto* data = static_cast<const BYTE*>(loaded ? ::LockResource(loaded) : nullptr);
     const DWORD size = ::SizeofResource(module, found);
-    if (!data) {
-        return TRUE;
-    }
+    return data ? ExecuteDlgInit(data, size) : TRUE;
+}
+
+BOOL CDialog::ExecuteDlgInit(const void* lpResource, DWORD cbResource) {
+    const auto* data = static_cast<const BYTE*>(lpResource);
+    const DWORD size = data ? cbResource : 0;
     // Items follow each other unaligned: control id, message, byte count, the bytes; a zero id ends them.
     BOOL ok = TRUE;
     DWORD at = 0;

@@ -2,6 +2,8 @@
 
 #include "hex.h"
 
+#include <png.h>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,21 @@ namespace e2e {
 
 std::string SourceDir() {
     return KQ_SOURCE_DIR;
+}
+
+std::optional<RgbImage> ReadRgbPng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        return std::nullopt;
+    }
+    image.format = PNG_FORMAT_RGB;
+    RgbImage out{static_cast<int>(image.width), static_cast<int>(image.height),
+                 std::vector<uint8_t>(PNG_IMAGE_SIZE(image))};
+    if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr)) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 Bytes ReadFile(const std::string& path) {

@@ -43,6 +43,13 @@ Trace ReadTrace(const std::string& path);
 Bytes Join(const std::vector<Bytes>& parts);
 std::string Hex(const Bytes& bytes, size_t max = 64);
 
+// A PNG file as 8-bit RGB, row after row.
+struct RgbImage {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+};
+std::optional<RgbImage> ReadRgbPng(const std::string& path);
+
 // A fresh folder per test: the machine root (KQT50_ROOT) lives in it, and so do the outputs.
 class KqspoolTest : public ::testing::Test {
   protected:

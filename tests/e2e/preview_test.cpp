@@ -1,8 +1,6 @@
 // kqspool --preview: the bundled samples and the npm encoders' jobs drawn from what the port received.
 #include "harness.h"
 
-#include <png.h>
-
 #include <fstream>
 #include <sys/stat.h>
 
@@ -17,17 +15,12 @@ struct Png {
 };
 
 std::optional<Png> ReadPng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+    const auto image = ReadRgbPng(path);
+    if (!image) {
         return std::nullopt;
     }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
-        return std::nullopt;
-    }
-    Png png{static_cast<int>(image.width), static_cast<int>(image.height)};
+    Png png{image->width, image->height};
+    const std::vector<uint8_t>& rgb = image->rgb;
     for (size_t i = 0; i < rgb.size(); i += 3) {
         png.black += rgb[i] == 0 && rgb[i + 1] == 0 && rgb[i + 2] == 0;
         png.red += rgb[i] > 0 && rgb[i + 1] == 0;

@@ -293,8 +293,32 @@ TEST_F(DialogTest, AboutBoxOpensFromItsSystemMenuItemAfterASeparator) {
         [](HWND dialog) {
             EXPECT_EQ(OtherDialog(dialog), nullptr);
             EXPECT_TRUE(IsWindowEnabled(dialog));
+            // the about box's end let go of its own windows only
+            EXPECT_EQ(CWnd::FromHandlePermanent(dialog), &MainDialog());
+            EXPECT_EQ(MainDialog().m_cbPort.m_hWnd, GetDlgItem(dialog, IDC_PORT));
         },
     });
+}
+
+// A dialog that has ended lets go of its window and of its controls' windows.
+TEST_F(DialogTest, AnEndedDialogLetsGoOfItsWindows) {
+    ASSERT_NO_FATAL_FAILURE(SetPorts({"COM1:"}));
+    CSetupDlg dlg;
+    App().m_pMainWnd = &dlg;
+    HWND window = nullptr;
+    HWND port = nullptr;
+    Drive([&dlg] { return dlg.DoModal(); }, [&dlg] { return dlg.m_hWnd; }, {[&](HWND dialog) {
+              window = dialog;
+              port = GetDlgItem(dialog, IDC_PORT);
+              EXPECT_EQ(dlg.m_cbPort.m_hWnd, port);
+              EXPECT_EQ(CWnd::FromHandlePermanent(port), &dlg.m_cbPort);
+          }});
+    App().m_pMainWnd = nullptr;
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+    EXPECT_EQ(dlg.m_cbPort.m_hWnd, nullptr);
+    EXPECT_EQ(dlg.m_progress.m_hWnd, nullptr);
+    EXPECT_EQ(CWnd::FromHandlePermanent(window), nullptr);
+    EXPECT_EQ(CWnd::FromHandlePermanent(port), nullptr);
 }
 
 TEST_F(DialogTest, OtherSystemCommandsMinimiseRestoreAndClose) {

@@ -2,6 +2,7 @@
 // spooler queries, configurations larger than the first buffer, the icon painted while minimised), and where
 // Wine's user32 does not behave as Windows does.
 #include "dialog_harness.h"
+#include "kit_life.h"
 
 #include "kqwin/test_control.h"
 
@@ -28,14 +29,15 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 namespace kqsetuptest {
-namespace {
-
-namespace control = kqwin::control;
-using Strings = std::vector<std::string>;
 
 void FailNthBuffer(int n) {
     g_nothrowArraysUntilFailure = n;
 }
+
+namespace {
+
+namespace control = kqwin::control;
+using Strings = std::vector<std::string>;
 
 // A configuration of `size` bytes: the COMMCONFIG of `dcb`, then provider data of its own pattern.
 std::vector<BYTE> BigConfig(const DCB& dcb, size_t size) {

@@ -33,6 +33,10 @@ inline constexpr Windows kWindows98{"Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4,
 inline constexpr Windows kWindows7X64{"64-bit Windows 7", VER_PLATFORM_WIN32_NT, 6, 1,
                                       PROCESSOR_ARCHITECTURE_AMD64};
 
+// The n-th array that nothrow new makes from now on fails (0: none fails). The installer's query buffers are
+// the test program's only such arrays (dialog_test.cpp counts them).
+void FailNthBuffer(int n);
+
 // Renames the model in one models section of an NT INF ("Velmora.NTx86"), so that PrintUIEntry finds no such
 // model there. Call under ASSERT_NO_FATAL_FAILURE.
 void RenameModelIn(const std::string& infPath, const std::string& section);

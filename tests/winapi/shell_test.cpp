@@ -552,9 +552,10 @@ TEST_F(ShellTest, Rundll32ShowsWhatItCannotCallAndExitsWithZero) {
     }
 }
 
-// InstallHinfSection of the Chicago INF on Windows 98: the DLLs in the system directory and the
-// registrations that the installer's own spooler calls then find.
-TEST_F(ShellTest, InstallHinfSectionInstallsTheChicagoInf) {
+// InstallHinfSection of the Chicago INF on Windows 98 copies the two DLLs into the system directory and
+// registers nothing: the installer's own spooler calls do that, and Windows 98 keeps print processors in the
+// system directory, so the registration finds the copied file.
+TEST_F(ShellTest, InstallHinfSectionCopiesTheChicagoInfsFilesOnly) {
     ASSERT_NO_FATAL_FAILURE(StageSetup());
     control::SetWindowsVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
     const std::string without128 = "SETUPAPI.DLL,InstallHinfSection DefaultInstall 0 C:\\KQT50\\Chicago\\KQT50.INF";
@@ -568,15 +569,10 @@ TEST_F(ShellTest, InstallHinfSectionInstallsTheChicagoInf) {
             << f;
     }
     const std::string print = "System\\CurrentControlSet\\Control\\Print";
-    const std::string driver = print + "\\Environments\\Windows 4.0\\Drivers\\Version-0\\KQT-50 Receipt";
-    EXPECT_EQ(RegValue(print + "\\Environments\\Windows 4.0\\Print Processors\\KQPRINT", "Driver"), "KQPRINT.DLL");
-    EXPECT_EQ(RegValue(print + "\\Monitors\\ZIDERIVAR", "Driver"), "KQMON.DLL");
-    EXPECT_EQ(RegValue(driver, "Driver"), "kqt50.drv");
-    EXPECT_EQ(RegValue(driver, "Monitor"), "ZIDERIVAR");
-    EXPECT_EQ(RegValue(driver, "Datatype"), "RAW");
+    EXPECT_EQ(RegValue(print + "\\Environments\\Windows 4.0\\Print Processors\\KQPRINT", "Driver"), "-");
+    EXPECT_EQ(RegValue(print + "\\Monitors\\ZIDERIVAR", "Driver"), "-");
+    EXPECT_EQ(RegValue(print + "\\Environments\\Windows 4.0\\Drivers\\KQT-50 Receipt", "Driver"), "-");
 
-    // Windows 98 keeps print processors in the system directory, so the installer's registration finds the
-    // copied file, and a printer can be made on the driver the INF registered.
     char env[] = "Windows 4.0";
     char dir[MAX_PATH];
     DWORD needed = 0;
@@ -585,21 +581,44 @@ TEST_F(ShellTest, InstallHinfSectionInstallsTheChicagoInf) {
     char file[] = "KQPRINT.DLL";
     char processor[] = "KQPRINT";
     EXPECT_TRUE(AddPrintProcessorA(nullptr, env, file, processor));
-    char port[] = "COM1:";
-    char raw[] = "RAW";
-    PRINTER_INFO_2A info{};
-    info.pPrinterName = const_cast<LPSTR>(kPrinter);
-    info.pPortName = port;
-    info.pDriverName = const_cast<LPSTR>(kPrinter);
-    info.pPrintProcessor = processor;
-    info.pDatatype = raw;
-    const HANDLE h = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    ASSERT_NE(h, nullptr) << GetLastError();
-    EXPECT_TRUE(DeletePrinter(h));
-    ClosePrinter(h);
-    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, (print + "\\Environments\\Windows 4.0").c_str()), ERROR_SUCCESS)
-        << "Windows 98 deletes a key with everything below it";
-    EXPECT_EQ(RegValue(driver, "Driver"), "-");
+    EXPECT_EQ(RegValue(print + "\\Environments\\Windows 4.0\\Print Processors\\KQPRINT", "Driver"), "KQPRINT.DLL");
+}
+
+// A driver for "Windows 4.0" is kept where the machine keeps it: directly below Drivers on Windows 98, below
+// Version-0 on Windows XP (for its Windows 98 clients). DeletePrinterDriverA finds it there and takes its key;
+// a second deletion finds no driver.
+TEST_F(ShellTest, DriverForWindows40IsKeptAndDeletedWhereTheMachineKeepsIt) {
+    struct Case {
+        const char* what;
+        DWORD platform;
+        const char* kept;  // the driver's key below the environment's Drivers
+        const char* other; // where it must not be
+    };
+    const Case cases[] = {
+        {"Windows 98", VER_PLATFORM_WIN32_WINDOWS, "KQT-50 Receipt", "Version-0\\KQT-50 Receipt"},
+        {"Windows XP", VER_PLATFORM_WIN32_NT, "Version-0\\KQT-50 Receipt", "KQT-50 Receipt"},
+    };
+    const std::string drivers = "System\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers\\";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(FreshMachine(c.platform == VER_PLATFORM_WIN32_NT ? "xp" : "98"));
+        control::SetWindowsVersion(c.platform, c.platform == VER_PLATFORM_WIN32_NT ? 5 : 4, 10);
+        char env[] = "Windows 4.0";
+        char name[] = "KQT-50 Receipt";
+        char path[] = "kqt50.drv";
+        char monitor[] = "ZIDERIVAR";
+        char raw[] = "RAW";
+        DRIVER_INFO_3A di{0x570, name, env, path, path, path, nullptr, nullptr, monitor, raw};
+        ASSERT_TRUE(AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&di))) << GetLastError();
+        EXPECT_EQ(RegValue(drivers + c.kept, "Monitor"), "ZIDERIVAR");
+        EXPECT_EQ(RegValue(drivers + c.other, "Monitor"), "-");
+
+        EXPECT_TRUE(DeletePrinterDriverA(nullptr, env, name)) << GetLastError();
+        EXPECT_EQ(RegValue(drivers + c.kept, "Monitor"), "-");
+        SetLastError(0);
+        EXPECT_FALSE(DeletePrinterDriverA(nullptr, env, name));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
+    }
 }
 
 // The INF reader and the directives of an install section, on an INF that uses what setupapi allows.

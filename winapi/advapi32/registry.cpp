@@ -81,6 +81,13 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR sub, DWORD, LPSTR, DWORD, REGSAM
 }
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR sub, DWORD, REGSAM, PHKEY result) {
+    const FaultDecision fault = CheckFault(control::Op::RegOpenKeyEx);
+    if (fault.fail) {
+        if (result) {
+            *result = nullptr;
+        }
+        return static_cast<LSTATUS>(fault.error);
+    }
     const std::string base = KeyPath(key);
     if (base.empty()) {
         return ERROR_INVALID_HANDLE;

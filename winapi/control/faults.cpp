@@ -58,10 +58,12 @@ DWORD DefaultError(control::Op op) {
     case control::Op::DeletePrinter:
     case control::Op::DeletePrintProcessor:
     case control::Op::DeleteMonitor:
+    case control::Op::DeletePrinterDriver:
     case control::Op::GetPrintProcessorDirectory:
     case control::Op::GetSystemDirectory:
         return 0; // the installer's calls fail with exactly the error a test names, 0 included
     case control::Op::RegCreateKeyEx:
+    case control::Op::RegOpenKeyEx:
         return ERROR_ACCESS_DENIED;
     default:
         return ERROR_WRITE_FAULT;

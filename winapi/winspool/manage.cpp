@@ -470,6 +470,49 @@ BOOL WINAPI AddPrinterDriverA(LPSTR server, DWORD level, LPBYTE info) {
     return TRUE;
 }
 
+// The driver's registration goes, every version of it in the environment; its files stay, as Windows leaves
+// them. A driver that a printer still uses stays.
+BOOL WINAPI DeletePrinterDriverA(LPSTR server, LPSTR environment, LPSTR name) {
+    if (Broken(control::Op::DeletePrinterDriver)) {
+        return FALSE;
+    }
+    if (!IsLocal(server)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::string env = Environment(environment);
+    if (!KnownEnvironment(env)) {
+        SetLastError(ERROR_INVALID_ENVIRONMENT);
+        return FALSE;
+    }
+    Registry& r = Hive();
+    std::vector<std::string> keys;
+    for (DWORD version = 0; version <= 3; ++version) {
+        const std::string key = DriverKey(env, version, name);
+        if (r.KeyExists(key) && std::find(keys.begin(), keys.end(), key) == keys.end()) {
+            keys.push_back(key);
+        }
+    }
+    if (keys.empty()) {
+        SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return FALSE;
+    }
+    const std::vector<PrinterRecord> printers = AllPrinters();
+    if (EqualsNoCase(env, NativeEnvironment()) &&
+        std::any_of(printers.begin(), printers.end(), [&](const PrinterRecord& p) { return EqualsNoCase(p.driver, name); })) {
+        SetLastError(ERROR_PRINTER_DRIVER_IN_USE);
+        return FALSE;
+    }
+    for (const std::string& key : keys) {
+        r.DeleteTree(key);
+    }
+    return TRUE;
+}
+
 BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
     if (Broken(control::Op::AddMonitor)) {
         return FALSE;

@@ -153,6 +153,9 @@ void StorePrinter(const PrinterRecord& rec) {
 }
 
 std::string DriverKey(const std::string& environment, DWORD version, const std::string& name) {
+    if (Windows9x() && EqualsNoCase(environment, "Windows 4.0")) {
+        return EnvironmentsKey() + "\\" + environment + "\\Drivers\\" + name;
+    }
     return EnvironmentsKey() + "\\" + environment + "\\Drivers\\Version-" + std::to_string(version) + "\\" + name;
 }
 
@@ -175,7 +178,7 @@ std::optional<DriverRecord> LoadDriver(const std::string& name) {
                                     Registry::StringIn(*values, "Datatype")};
             }
         }
-        // a machine set up by an earlier stand-in keeps its drivers directly below Drivers
+        // a machine set up by an earlier stand-in keeps its NT drivers directly below Drivers too
         const auto legacy = r.GetValues(EnvironmentsKey() + "\\" + env + "\\Drivers\\" + name);
         if (legacy && !Registry::StringIn(*legacy, "Driver").empty()) {
             return DriverRecord{name, env, Registry::StringIn(*legacy, "Monitor"),

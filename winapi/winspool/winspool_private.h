@@ -44,8 +44,9 @@ struct PrinterRecord {
 std::optional<PrinterRecord> LoadPrinter(const std::string& name);
 void StorePrinter(const PrinterRecord& rec);
 
-// A driver's registration, under Environments\<env>\Drivers\Version-<n>\<name> as Windows keeps it. A
-// lookup takes the machine's own environment first, and the newest version in each.
+// A driver's registration, under Environments\<env>\Drivers\Version-<n>\<name> as the NT family keeps it
+// (drivers for Windows 4.0 clients below Version-0), and directly below Drivers on Windows 98 and ME, which
+// have no version level. A lookup takes the machine's own environment first, and the newest version in each.
 struct DriverRecord {
     std::string name;
     std::string environment;
@@ -53,7 +54,7 @@ struct DriverRecord {
     std::string datatype;
 };
 std::optional<DriverRecord> LoadDriver(const std::string& name);
-// The key of a driver's registration, and the version folder (0 to 3) its files go to.
+// The key of a driver's registration on this machine, and the version folder (0 to 3) its files go to.
 std::string DriverKey(const std::string& environment, DWORD version, const std::string& name);
 DWORD DriverVersion(const std::string& environment, DWORD cVersion);
 

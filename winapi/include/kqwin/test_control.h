@@ -41,7 +41,7 @@ enum class Op {
     SetCommConfig,        // SetDefaultCommConfigA
     LoadStringResource,   // LoadStringA (names that are not the generic macros of an ANSI build)
     // The installer's calls. A fault with error 0 fails the call with last error 0, as a test of "failed
-    // without a reason" needs; RegCreateKeyEx, which returns its error, fails with ERROR_ACCESS_DENIED then.
+    // without a reason" needs; the registry calls, which return their error, fail with ERROR_ACCESS_DENIED then.
     ShellExecuteEx,            // the start fails
     AddPrinterDriver,          // AddPrinterDriverA
     AddMonitor,                // AddMonitorA
@@ -54,8 +54,10 @@ enum class Op {
     GetPrintProcessorDirectory, // GetPrintProcessorDirectoryA
     GetSystemDirectory,        // GetSystemDirectoryA
     RegCreateKeyEx,            // RegCreateKeyExA
+    RegOpenKeyEx,              // RegOpenKeyExA
+    DeletePrinterDriver,       // DeletePrinterDriverA
 };
-constexpr int kOpCount = 32;
+constexpr int kOpCount = 34;
 
 enum class FaultKind {
     Fail,  // the call fails with `error`
