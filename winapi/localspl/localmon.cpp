@@ -1,6 +1,7 @@
 // The local port monitor: sends a port's documents to the host file or device configured for the port.
 // A port behaves as a device: each document is added to what the port has already sent. A port named with
-// a file's path (a document's output file) is that file, written afresh for each document.
+// a file's path (a document's output file) is that file, written afresh for each document. A port that the
+// program serves itself (a port sink) gets its documents' bytes through the sink, which also answers ReadPort.
 #include "localspl_private.h"
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@ struct LocalPort {
     std::string name;     // port name, empty for a file named by its path
     std::string hostPath; // the file's host path
     int fd = -1;
+    std::shared_ptr<const control::PortSink> sink; // during a document of a port the program serves
 };
 
 // The open ports; a port handle is the address of its record.
@@ -81,7 +83,7 @@ BOOL WINAPI LocalOpenPort(LPSTR name, PHANDLE handle) {
         return FALSE;
     }
     const std::vector<std::string> known = LocalPortNames();
-    bool found = Hive().GetValue(PortTargetKey(), name, nullptr);
+    bool found = Hive().GetValue(PortTargetKey(), name, nullptr) || PortSinkOf(name);
     for (const std::string& n : known) {
         found = found || EqualsNoCase(n, name);
     }
@@ -110,6 +112,11 @@ BOOL WINAPI LocalStartDocPort(HANDLE h, LPSTR, DWORD, DWORD, LPBYTE) {
     }
     if (port->fd >= 0) {
         close(port->fd);
+        port->fd = -1;
+    }
+    port->sink = port->name.empty() ? nullptr : PortSinkOf(port->name);
+    if (port->sink) {
+        return TRUE;
     }
     const bool explicitFile = port->name.empty();
     const std::string path = explicitFile ? port->hostPath : PortTargetOf(port->name);
@@ -130,8 +137,9 @@ BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written
     if (!port) {
         return FALSE;
     }
-    if (!written || (count && !buffer) || port->fd < 0) {
-        SetLastError(port->fd < 0 ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_PARAMETER);
+    const bool open = port->fd >= 0 || port->sink;
+    if (!written || (count && !buffer) || !open) {
+        SetLastError(!open ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (fault.fail) {
@@ -139,6 +147,15 @@ BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written
         return FALSE;
     }
     const DWORD want = fault.shorten ? std::min(fault.keep, count) : count;
+    if (port->sink) {
+        DWORD sent = 0;
+        const BOOL ok = port->sink->write(buffer, want, &sent);
+        *written = std::min(sent, want);
+        if (!ok) {
+            SetLastError(ERROR_WRITE_FAULT);
+        }
+        return ok;
+    }
     DWORD done = 0;
     while (done < want) {
         const ssize_t n = write(port->fd, buffer + done, want - done);
@@ -156,17 +173,27 @@ BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written
     return TRUE;
 }
 
-BOOL WINAPI LocalReadPort(HANDLE h, LPBYTE, DWORD, LPDWORD read) {
+BOOL WINAPI LocalReadPort(HANDLE h, LPBYTE buffer, DWORD size, LPDWORD read) {
     const FaultDecision fault = CheckFault(control::Op::ReadPort);
     if (read) {
         *read = 0;
     }
-    if (!Lookup(h)) {
+    LocalPort* port = Lookup(h);
+    if (!port) {
         return FALSE;
     }
     if (fault.fail) {
         SetLastError(fault.error);
         return FALSE;
+    }
+    if (port->sink && port->sink->read && read && (buffer || size == 0)) {
+        DWORD got = 0;
+        const BOOL ok = port->sink->read(buffer, size, &got);
+        *read = std::min(got, size);
+        if (!ok) {
+            SetLastError(ERROR_READ_FAULT);
+        }
+        return ok;
     }
     return TRUE; // files and write-only devices have nothing to say back
 }
@@ -180,6 +207,12 @@ BOOL WINAPI LocalEndDocPort(HANDLE h) {
     if (port->fd >= 0) {
         close(port->fd);
         port->fd = -1;
+    }
+    if (port->sink) {
+        if (port->sink->endDoc) {
+            port->sink->endDoc();
+        }
+        port->sink = nullptr;
     }
     if (fault.fail) {
         SetLastError(fault.error);
