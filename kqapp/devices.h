@@ -1,0 +1,85 @@
+// The KQT-50's connections: a file or character device (file:), a network port (socket://HOST:PORT) and a
+// serial line with its settings (serial:DEVICE?baud=...). The application serves all three itself, so
+// that it can hear the printer while a write waits for it: a printer out of paper stops taking data, and
+// says so by its automatic status back.
+#pragma once
+
+#include "status.h"
+
+#include <pappl/pappl.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace kqapp {
+
+// A serial line as a device URI gives it: serial:/dev/ttyS0?baud=9600+bits=8+parity=none+stop=1+flow=hard
+// (the names of CUPS's serial URIs; '&' separates as well as '+').
+struct SerialSettings {
+    enum class Flow { None, XonXoff, RtsCts };
+    std::string path;
+    int baud = 9600;
+    int dataBits = 8;
+    char parity = 'N'; // N, E or O
+    int stopBits = 1;
+    Flow flow = Flow::RtsCts;
+    bool operator==(const SerialSettings&) const = default;
+};
+// The settings of a serial: URI; nothing, with `why`, when it is not one the application can open.
+std::optional<SerialSettings> ParseSerialUri(const std::string& uri, std::string* why);
+std::string SerialUri(const SerialSettings& settings);
+
+// What a job wants to know while its bytes go out: whether it was cancelled, when the printer stops and
+// starts taking data again, and each change of the printer's status. Called on the job's thread.
+class DeviceWatch {
+  public:
+    virtual bool Cancelled() = 0;
+    virtual void Stalled(bool stalled) = 0;
+    virtual void StatusChanged(const PrinterStatus& status) = 0;
+
+  protected:
+    ~DeviceWatch() = default;
+};
+
+// The application's side of one open device (papplDeviceGetData of the devices opened by these schemes).
+class Connection {
+  public:
+    virtual ~Connection() = default;
+
+    // The printer can answer (a network port or serial line; not a file).
+    virtual bool TwoWay() const = 0;
+    // Writes all of `count` bytes, hearing the printer meanwhile; -1 when the device failed or the watch
+    // says the job was cancelled.
+    virtual ssize_t Write(const void* bytes, size_t count) = 0;
+    // Reads what the printer sent within `wait`; 0 when it sent nothing, -1 on failure.
+    virtual ssize_t Read(void* buffer, size_t size, std::chrono::milliseconds wait) = 0;
+
+    // Asks the printer its status and waits up to `wait` for the answers; false when they did not all come.
+    bool Query(std::chrono::milliseconds wait);
+    // Reads and takes in whatever the printer has sent, waiting up to `wait` for the first of it; false
+    // when the device failed or the printer hung up.
+    bool Listen(std::chrono::milliseconds wait);
+    // Sends bytes of the application's own (status requests, automatic status back on or off).
+    bool Send(const std::vector<uint8_t>& bytes) { return Write(bytes.data(), bytes.size()) == ssize_t(bytes.size()); }
+
+    StatusReader& status() { return status_; }
+    void SetWatch(DeviceWatch* watch) { watch_ = watch; }
+
+  protected:
+    // Takes bytes the printer sent; tells the watch when the status changed.
+    void Heard(const uint8_t* bytes, size_t count);
+    DeviceWatch* watch_ = nullptr;
+
+  private:
+    StatusReader status_;
+};
+
+// The application's connection behind a PAPPL device (null for a device of another scheme).
+Connection* ConnectionOf(pappl_device_t* device);
+
+// Registers the file, socket and serial schemes. Must run before PAPPL lists or opens any device: PAPPL
+// then leaves its own schemes out.
+void AddDeviceSchemes();
+
+} // namespace kqapp
