@@ -154,6 +154,9 @@ bool ParseSettings(int numOptions, cups_option_t* options, AppSettings* s, std::
     if (const char* v = cupsGetOption("machine-directory", numOptions, options)) {
         s->machine = v;
     }
+    if (const char* v = cupsGetOption("state-file", numOptions, options)) {
+        s->stateFile = v;
+    }
     if (const char* v = cupsGetOption("status-interval", numOptions, options)) {
         char* end = nullptr;
         const long n = std::strtol(v, &end, 10);
@@ -232,6 +235,15 @@ pappl_system_t* CreateSystem(int numOptions, cups_option_t* options, void*) {
     papplSystemSetMIMECallback(system, SniffFormat, nullptr);
     papplSystemAddTimerCallback(system, time(nullptr) + settings.statusInterval, settings.statusInterval,
                                 PollIdlePrinters, nullptr);
+    if (!settings.stateFile.empty()) {
+        // PAPPL's main loop keeps the state in its own place unless the system has a save callback already;
+        // the printers it holds are made by the drivers, so they come after them
+        papplSystemLoadState(system, settings.stateFile.c_str());
+        papplSystemSetSaveCallback(
+            system,
+            [](pappl_system_t* s, void* file) { return papplSystemSaveState(s, static_cast<const char*>(file)); },
+            const_cast<char*>(settings.stateFile.c_str()));
+    }
     papplSystemSetFooterHTML(system, "KQT-50 printer application: every job goes through the kit's print "
                                      "processor, as it does on Windows.");
     return system;
@@ -243,6 +255,7 @@ void Usage(void*) {
     std::puts("  -o dnssd=on|off           announce the printers with DNS-SD (default on when not localhost)");
     std::puts("  -o machine-directory=DIR  the stand-in Windows' folder (default SPOOL-DIRECTORY/machine)");
     std::puts("  -o status-interval=SECS   how often an idle printer is asked its status (default 5)");
+    std::puts("  -o state-file=FILE        where the printers are kept between runs (default: PAPPL's place)");
     std::puts("  -o server-options=web-security,web-remote   administration behind a password, from afar");
     std::puts("Device URIs: file:///PATH, socket://HOST:9100, "
               "serial:/dev/ttyS0?baud=9600+bits=8+parity=none+stop=1+flow=hard");

@@ -15,6 +15,8 @@ struct AppSettings {
     bool dnssd = false;                // dnssd=on: announce the printers (Avahi), default when listening widely
     std::string machine;               // machine-directory: the stand-in Windows' folder
     int statusInterval = 5;            // status-interval: seconds between status requests to an idle printer
+    std::string stateFile;             // state-file: the printers and settings kept between runs (default:
+                                       // where PAPPL keeps its applications' state)
 };
 
 // Reads the application's own options; false, with `why`, for a value it cannot use.

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <map>
 #include <set>
 
 namespace kqapp {
@@ -32,15 +33,22 @@ constexpr int kSocketSendBuffer = 16 * 1024;
 // PAPPL tries again a few seconds later; the idle status poll should not wait long for a printer that is off.
 constexpr milliseconds kConnectWait{1500};
 
-// The connections open now: a device's data is one of them, or not the application's.
-struct LiveConnections {
+// The connections of the devices PAPPL has open, by device; a job shares its connection, so that the
+// connection outlives a device PAPPL closes under it.
+struct OpenDevices {
     std::mutex mutex;
-    std::set<const Connection*> open;
+    std::map<const pappl_device_t*, std::shared_ptr<Connection>> byDevice;
 };
 
-LiveConnections& Live() {
-    static LiveConnections live;
-    return live;
+OpenDevices& Devices() {
+    static OpenDevices devices;
+    return devices;
+}
+
+std::shared_ptr<Connection> Lookup(const pappl_device_t* device) {
+    std::lock_guard lock(Devices().mutex);
+    const auto it = Devices().byDevice.find(device);
+    return it == Devices().byDevice.end() ? nullptr : it->second;
 }
 
 int Wait(milliseconds ms) {
@@ -51,15 +59,8 @@ int Wait(milliseconds ms) {
 // printer still hears it.
 class FdConnection : public Connection {
   public:
-    FdConnection(int fd, bool twoWay) : fd_(fd), twoWay_(twoWay) {
-        std::lock_guard lock(Live().mutex);
-        Live().open.insert(this);
-    }
+    FdConnection(int fd, bool twoWay) : fd_(fd), twoWay_(twoWay) {}
     ~FdConnection() override {
-        {
-            std::lock_guard lock(Live().mutex);
-            Live().open.erase(this);
-        }
         if (fd_ >= 0) {
             close(fd_);
         }
@@ -325,30 +326,53 @@ bool ListSerial(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
 
 // ---- the PAPPL side --------------------------------------------------------------------------------
 
-template <std::unique_ptr<Connection> (*Open)(const char*, std::string*)>
+// Opens a device URI of the application's schemes; null, with `why`, when it cannot.
+std::unique_ptr<Connection> OpenUri(const char* uri, std::string* why) {
+    const std::string u = uri ? uri : "";
+    if (u.rfind("file:", 0) == 0) {
+        return OpenFile(uri, why);
+    }
+    if (u.rfind("socket:", 0) == 0) {
+        return OpenSocket(uri, why);
+    }
+    if (u.rfind("serial:", 0) == 0) {
+        return OpenSerial(uri, why);
+    }
+    *why = "not a device URI of this application: " + u;
+    return nullptr;
+}
+
 bool OpenDevice(pappl_device_t* device, const char* uri, const char*) {
     std::string why;
-    std::unique_ptr<Connection> connection = Open(uri, &why);
+    std::shared_ptr<Connection> connection = OpenUri(uri, &why);
     if (!connection) {
         papplDeviceError(device, "%s", why.c_str());
         return false;
     }
-    papplDeviceSetData(device, connection.release());
+    std::lock_guard lock(Devices().mutex);
+    Devices().byDevice[device] = std::move(connection);
     return true;
 }
 
 void CloseDevice(pappl_device_t* device) {
-    delete ConnectionOf(device);
-    papplDeviceSetData(device, nullptr);
+    std::shared_ptr<Connection> last;
+    {
+        std::lock_guard lock(Devices().mutex);
+        const auto it = Devices().byDevice.find(device);
+        if (it != Devices().byDevice.end()) {
+            last = std::move(it->second); // closed here unless a job still holds it
+            Devices().byDevice.erase(it);
+        }
+    }
 }
 
 ssize_t ReadDevice(pappl_device_t* device, void* buffer, size_t bytes) {
-    Connection* c = ConnectionOf(device);
+    const std::shared_ptr<Connection> c = Lookup(device);
     return c ? c->Read(buffer, bytes, milliseconds(100)) : -1;
 }
 
 ssize_t WriteDevice(pappl_device_t* device, const void* buffer, size_t bytes) {
-    Connection* c = ConnectionOf(device);
+    const std::shared_ptr<Connection> c = Lookup(device);
     return c ? c->Write(buffer, bytes) : -1;
 }
 
@@ -474,19 +498,25 @@ bool Connection::Query(milliseconds wait) {
     return true;
 }
 
-Connection* ConnectionOf(pappl_device_t* device) {
-    auto* c = static_cast<Connection*>(device ? papplDeviceGetData(device) : nullptr);
-    std::lock_guard lock(Live().mutex);
-    return Live().open.count(c) ? c : nullptr;
+std::shared_ptr<Connection> AcquireConnection(pappl_device_t* device, pappl_printer_t* printer) {
+    if (std::shared_ptr<Connection> c = device ? Lookup(device) : nullptr) {
+        return c;
+    }
+    std::string why;
+    std::shared_ptr<Connection> own = OpenUri(printer ? papplPrinterGetDeviceURI(printer) : nullptr, &why);
+    if (!own && printer) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    }
+    return own;
 }
 
 void AddDeviceSchemes() {
-    papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, OpenDevice<OpenFile>, CloseDevice, ReadDevice,
+    papplDeviceAddScheme("file", PAPPL_DEVTYPE_FILE, nullptr, OpenDevice, CloseDevice, ReadDevice, WriteDevice,
+                         nullptr, nullptr);
+    papplDeviceAddScheme("socket", PAPPL_DEVTYPE_SOCKET, nullptr, OpenDevice, CloseDevice, ReadDevice, WriteDevice,
+                         nullptr, nullptr);
+    papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenDevice, CloseDevice, ReadDevice,
                          WriteDevice, nullptr, nullptr);
-    papplDeviceAddScheme("socket", PAPPL_DEVTYPE_SOCKET, nullptr, OpenDevice<OpenSocket>, CloseDevice, ReadDevice,
-                         WriteDevice, nullptr, nullptr);
-    papplDeviceAddScheme("serial", PAPPL_DEVTYPE_CUSTOM_LOCAL, ListSerial, OpenDevice<OpenSerial>, CloseDevice,
-                         ReadDevice, WriteDevice, nullptr, nullptr);
 }
 
 } // namespace kqapp

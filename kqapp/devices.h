@@ -9,6 +9,7 @@
 #include <pappl/pappl.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -75,8 +76,12 @@ class Connection {
     StatusReader status_;
 };
 
-// The application's connection behind a PAPPL device (null for a device of another scheme).
-Connection* ConnectionOf(pappl_device_t* device);
+// The application's connection behind a PAPPL device, shared with the caller: it stays open for the caller
+// even when PAPPL closes the device. PAPPL 1.3 may do that under a running job: a job that ends lets the
+// next job start on its device before it closes it (always for file: URIs), so a job holds its connection
+// itself from its start and never goes back to the device. When the device is already gone, the printer's
+// device URI is opened afresh. Null when neither works.
+std::shared_ptr<Connection> AcquireConnection(pappl_device_t* device, pappl_printer_t* printer);
 
 // Registers the file, socket and serial schemes. Must run before PAPPL lists or opens any device: PAPPL
 // then leaves its own schemes out.

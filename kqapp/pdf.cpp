@@ -32,7 +32,11 @@ bool Refuse(pappl_job_t* job, pappl_jreason_t reason, const char* why) {
 } // namespace
 
 bool FilterPdf(pappl_job_t* job, pappl_device_t* device, void*) {
-    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(papplJobGetFilename(job)));
+    const char* file = papplJobGetFilename(job);
+    if (!file) {
+        return Refuse(job, PAPPL_JREASON_JOB_DATA_INSUFFICIENT, "The job has no document.");
+    }
+    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(file));
     if (!doc) {
         return Refuse(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "The document is not a PDF file Poppler can read.");
     }

@@ -47,11 +47,12 @@ void ShowStatus(pappl_printer_t* printer, const StatusReader& reader, bool answe
 }
 
 // A job's dealings with its device: the printer's status before the first byte and after the last, and
-// while the bytes go out, what it says and whether it takes them, shown on the printer and the job.
+// while the bytes go out, what it says and whether it takes them, shown on the printer and the job. The job
+// holds the device's connection itself from its start (see AcquireConnection).
 class JobSession final : public DeviceWatch {
   public:
     JobSession(pappl_job_t* job, pappl_device_t* device)
-        : job_(job), printer_(papplJobGetPrinter(job)), device_(device), connection_(ConnectionOf(device)) {
+        : job_(job), printer_(papplJobGetPrinter(job)), connection_(AcquireConnection(device, printer_)) {
         if (connection_) {
             connection_->SetWatch(this);
         }
@@ -64,11 +65,13 @@ class JobSession final : public DeviceWatch {
     JobSession(const JobSession&) = delete;
     JobSession& operator=(const JobSession&) = delete;
 
+    bool ok() const { return connection_ != nullptr; }
+
     // Before the first byte: the printer's automatic status back on and its status asked. While it says it
     // cannot print, the job waits, stopped, for it; false when the job was cancelled meanwhile.
     bool Begin() {
         if (!TwoWay()) {
-            return true;
+            return ok();
         }
         connection_->Send(AutoStatusOn());
         const bool answered = connection_->Query(1s);
@@ -99,10 +102,9 @@ class JobSession final : public DeviceWatch {
     // so the job waits for that answer (stopped, while the printer says it cannot go on), then turns the
     // automatic status back off again.
     void Finish() {
-        if (!TwoWay()) {
+        if (!TwoWay() || !Flush()) {
             return;
         }
-        papplDeviceFlush(device_);
         StatusReader& reader = connection_->status();
         reader.ForgetAsked();
         if (!connection_->Send(StatusRequest())) {
@@ -130,20 +132,29 @@ class JobSession final : public DeviceWatch {
         Show();
     }
 
-    // The port's device for the job's documents.
+    // The port's device for the job's documents: the processor's many small writes are gathered into
+    // fewer, sent when enough have come and at each document's end.
     PortDevice Port() {
         PortDevice port;
-        pappl_device_t* device = device_;
-        pappl_job_t* job = job_;
-        port.write = [device](const uint8_t* bytes, size_t count) {
-            return papplDeviceWrite(device, bytes, count) == ssize_t(count);
+        port.write = [this](const uint8_t* bytes, size_t count) {
+            if (count >= kHeldBytes) {
+                return Flush() && connection_->Write(bytes, count) == ssize_t(count);
+            }
+            if (held_.size() + count > kHeldBytes && !Flush()) {
+                return false;
+            }
+            held_.insert(held_.end(), bytes, bytes + count);
+            return true;
         };
-        port.read = [device](uint8_t* buffer, size_t size) -> size_t {
-            const ssize_t n = papplDeviceRead(device, buffer, size);
+        port.read = [this](uint8_t* buffer, size_t size) -> size_t {
+            if (!Flush()) {
+                return 0;
+            }
+            const ssize_t n = connection_->Read(buffer, size, 100ms);
             return n > 0 ? size_t(n) : 0;
         };
-        port.flush = [device] { papplDeviceFlush(device); };
-        port.cancelled = [job] { return papplJobIsCanceled(job); };
+        port.flush = [this] { Flush(); };
+        port.cancelled = [this] { return Cancelled(); };
         return port;
     }
 
@@ -158,7 +169,18 @@ class JobSession final : public DeviceWatch {
     }
 
   private:
+    static constexpr size_t kHeldBytes = 4096;
+
     bool TwoWay() const { return connection_ && connection_->TwoWay(); }
+
+    bool Flush() {
+        if (held_.empty()) {
+            return true;
+        }
+        const bool sent = connection_->Write(held_.data(), held_.size()) == ssize_t(held_.size());
+        held_.clear();
+        return sent;
+    }
 
     // The job's reasons and message from what is known of the printer now.
     void Show() {
@@ -183,8 +205,8 @@ class JobSession final : public DeviceWatch {
 
     pappl_job_t* job_;
     pappl_printer_t* printer_;
-    pappl_device_t* device_;
-    Connection* connection_;
+    std::shared_ptr<Connection> connection_;
+    std::vector<uint8_t> held_;
     bool stalled_ = false;
     std::string shown_;
 };
@@ -352,6 +374,9 @@ class RasterJob {
           receipt_(CutFor(job, options), [this](const uint8_t* b, size_t n) { return Spool(b, n); }) {}
 
     bool Begin() {
+        if (!session_.ok()) {
+            return Fail(job_, PAPPL_JREASON_NONE, "The printer's device cannot be opened.");
+        }
         if (!session_.Begin()) {
             return Fail(job_, PAPPL_JREASON_NONE, "");
         }
@@ -526,6 +551,9 @@ bool PrintRaw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         return true;
     }
     JobSession session(job, device);
+    if (!session.ok()) {
+        return Fail(job, PAPPL_JREASON_NONE, "The printer's device cannot be opened.");
+    }
     if (!session.Begin()) {
         return false;
     }
@@ -564,12 +592,18 @@ bool PrintRaw(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
 bool UpdateStatus(pappl_printer_t* printer) {
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (!device) {
-        return false; // in use: the job that has it keeps the status
+        // in use (the job that has it keeps the status), or the printer cannot be reached
+        if (!papplPrinterGetNumberOfActiveJobs(printer)) {
+            papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, kStatusReasons);
+        }
+        return false;
     }
-    Connection* connection = ConnectionOf(device);
-    if (connection && connection->TwoWay()) {
-        const bool answered = connection->Query(500ms);
-        ShowStatus(printer, connection->status(), answered);
+    {
+        const std::shared_ptr<Connection> connection = AcquireConnection(device, printer);
+        if (connection && connection->TwoWay()) {
+            const bool answered = connection->Query(500ms);
+            ShowStatus(printer, connection->status(), answered);
+        }
     }
     papplPrinterCloseDevice(printer);
     return true;
@@ -579,8 +613,9 @@ void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char*) {
     // Feeds 3 mm of paper: the one thing the printer can do to show which one it is.
     static const uint8_t feed[] = {0x1B, 'J', 24};
     if (pappl_device_t* device = papplPrinterOpenDevice(printer)) {
-        papplDeviceWrite(device, feed, sizeof(feed));
-        papplDeviceFlush(device);
+        if (const std::shared_ptr<Connection> connection = AcquireConnection(device, printer)) {
+            connection->Write(feed, sizeof(feed));
+        }
         papplPrinterCloseDevice(printer);
     }
 }

@@ -184,7 +184,7 @@ TEST(SocketDeviceTest, APrinterOutOfPaperHoldsTheWriteTellsWhyAndGetsEveryByteOn
     printer.PaperOutAfter(64 * 1024, 2500ms);
     const Device device = Open(printer.Uri());
     ASSERT_TRUE(device);
-    Connection* c = ConnectionOf(device.get());
+    const std::shared_ptr<Connection> c = AcquireConnection(device.get(), nullptr);
     ASSERT_NE(c, nullptr);
     EXPECT_TRUE(c->TwoWay());
     Watch watch;
@@ -213,7 +213,7 @@ TEST(SocketDeviceTest, ACancelledJobStopsWaitingForThePrinter) {
     printer.PaperOutAfter(1, 60s);
     const Device device = Open(printer.Uri());
     ASSERT_TRUE(device);
-    Connection* c = ConnectionOf(device.get());
+    const std::shared_ptr<Connection> c = AcquireConnection(device.get(), nullptr);
     Watch watch;
     c->SetWatch(&watch);
     std::thread canceller([&] {
@@ -231,7 +231,7 @@ TEST(SocketDeviceTest, StatusIsAskedAndAPrinterThatDoesNotAnswerIsNotWaitedForLo
     FakePrinter printer;
     const Device device = Open(printer.Uri());
     ASSERT_TRUE(device);
-    Connection* c = ConnectionOf(device.get());
+    const std::shared_ptr<Connection> c = AcquireConnection(device.get(), nullptr);
     EXPECT_TRUE(c->Query(2s));
     EXPECT_EQ(ReasonsOf(c->status().status(), true), PAPPL_PREASON_NONE);
 
@@ -240,8 +240,23 @@ TEST(SocketDeviceTest, StatusIsAskedAndAPrinterThatDoesNotAnswerIsNotWaitedForLo
     const Device quiet = Open(silent.Uri());
     ASSERT_TRUE(quiet);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ConnectionOf(quiet.get())->Query(300ms));
+    EXPECT_FALSE(AcquireConnection(quiet.get(), nullptr)->Query(300ms));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST(SocketDeviceTest, AJobKeepsItsConnectionWhenPAPPLClosesTheDeviceUnderIt) {
+    FakePrinter printer;
+    Device device = Open(printer.Uri());
+    ASSERT_TRUE(device);
+    const std::shared_ptr<Connection> held = AcquireConnection(device.get(), nullptr);
+    ASSERT_NE(held, nullptr);
+    device.reset(); // PAPPL closes the device as the job before ends
+    const Bytes rest = {'a', 'b', 'c'};
+    EXPECT_EQ(held->Write(rest.data(), rest.size()), 3) << "the job's connection is still open";
+    for (int i = 0; i < 100 && printer.received().size() < 3; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(printer.received(), rest);
 }
 
 TEST(SocketDeviceTest, ANetworkPrinterThatIsNotThereIsNotOpened) {
@@ -263,7 +278,7 @@ TEST(SerialDeviceTest, TheLineIsSetAsTheUriSays) {
     EXPECT_TRUE(tio.c_cflag & CRTSCTS);
     EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_FALSE(tio.c_lflag & ICANON) << "raw: bytes go as they are";
-    Connection* c = ConnectionOf(device.get());
+    const std::shared_ptr<Connection> c = AcquireConnection(device.get(), nullptr);
     const Bytes bytes = {0x1B, '@', 0x0A, 0x0D, 0x11, 0x13, 0xFF};
     ASSERT_EQ(c->Write(bytes.data(), bytes.size()), ssize_t(bytes.size()));
     Bytes got(bytes.size());

@@ -6,7 +6,8 @@
 writes into DIR
     receipt.pdf         a receipt page 80 mm wide: text, rules and a bar code drawn as bars
     document-a4.pdf     an A4 page and a US Letter page, the documents CUPS's IPP conformance tests print
-    document-letter.pdf
+    document-letter.pdf (and the same as PostScript, document-a4.ps and document-letter.ps)
+    color.jpg gray.jpg  small JPEG pictures the suites print
     receipt.png         a receipt picture 576 dots wide, 8-bit grey: bars, text-like blocks, a grey ramp
     receipt.pwg         the same picture as PWG raster (sgray_8, 203 dpi), one page
     pwg-raster-samples-203dpi/sgray-8/receipt-sgray-8-203dpi.pwg  the same, where the test suites look
@@ -22,6 +23,30 @@ import sys
 import zlib
 
 MM = 72 / 25.4
+
+
+# Two JPEG pictures of 16 x 16 pixels, grey and colour (ramps), for the suites' JPEG tests.
+GRAY_JPEG = bytes.fromhex(
+    "ffd8ffe000104a46494600010100000100010000ffdb0043000a07070807060a0808080b0a0a0b0e18100e0d0d0e1d151611"
+    "18231f2524221f2221262b372f26293429212230413134393b3e3e3e252e4449433c48373d3e3bffc0000b08001000100101"
+    "1100ffc400160001010100000000000000000000000000000607ffc400171000030100000000000000000000000000001663"
+    "a1ffda0008010100003f00b66ca686ca69893653436534ffd9")
+COLOR_JPEG = bytes.fromhex(
+    "ffd8ffe000104a46494600010100000100010000ffdb0043000a07070807060a0808080b0a0a0b0e18100e0d0d0e1d151611"
+    "18231f2524221f2221262b372f26293429212230413134393b3e3e3e252e4449433c48373d3e3bffdb0043010a0b0b0e0d0e"
+    "1c10101c3b2822283b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b3b"
+    "3b3b3b3b3b3b3b3bffc00011080010001003012200021101031101ffc4001600010101000000000000000000000000000005"
+    "06ffc400161000030000000000000000000000000000001461ffc40014010100000000000000000000000000000006ffc400"
+    "17110003010000000000000000000000000000166162ffda000c03010002110311003f00c6b1431496c50c5112ce456c34ff"
+    "d9")
+
+
+def postscript(path, w, h, title):
+    with open(path, "w") as f:
+        f.write("%%!PS-Adobe-3.0\n%%%%BoundingBox: 0 0 %d %d\n%%%%Pages: 1\n%%%%EndComments\n"
+                "%%%%Page: 1 1\n<< /PageSize [%d %d] >> setpagedevice\n"
+                "/Helvetica findfont 24 scalefont setfont 72 %d moveto (%s) show\n"
+                "72 %d 200 20 rectfill showpage\n%%%%EOF\n" % (w, h, w, h, h - 72, title, h - 140))
 
 
 def pdf(path, width_pt, height_pt, content):
@@ -231,6 +256,11 @@ def main():
     receipt_pdf(os.path.join(out, "receipt.pdf"))
     page_pdf(os.path.join(out, "document-a4.pdf"), 595.28, 841.89, "A4 Test Document")
     page_pdf(os.path.join(out, "document-letter.pdf"), 612, 792, "US Letter Test Document")
+    postscript(os.path.join(out, "document-a4.ps"), 595, 842, "A4 Test Document")
+    postscript(os.path.join(out, "document-letter.ps"), 612, 792, "US Letter Test Document")
+    for name, data in (("gray.jpg", GRAY_JPEG), ("color.jpg", COLOR_JPEG)):
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
     rows = picture()
     png(os.path.join(out, "receipt.png"), rows)
     pwg(os.path.join(out, "receipt.pwg"), rows)
