@@ -307,8 +307,9 @@ Dither DitherFor(pappl_content_t content, pappl_color_mode_t colorMode, const ch
     if (content == PAPPL_CONTENT_PHOTO) {
         return Dither::Diffusion;
     }
-    if (content == PAPPL_CONTENT_AUTO && format && std::strcmp(format, "image/jpeg") == 0) {
-        return Dither::Diffusion; // a JPEG is most likely a photograph
+    if (content == PAPPL_CONTENT_AUTO) {
+        // a JPEG is most likely a photograph; anything else may hold both, row by row
+        return format && std::strcmp(format, "image/jpeg") == 0 ? Dither::Diffusion : Dither::ByContent;
     }
     return Dither::Threshold;
 }

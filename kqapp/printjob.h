@@ -21,7 +21,7 @@ bool UpdateStatus(pappl_printer_t* printer);
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t actions, const char* message);
 
 // The dither a page gets: a threshold for text, graphics and bi-level printing, error diffusion for photos
-// (print-content-optimize=photo, or auto for a JPEG).
+// (print-content-optimize=photo, or auto for a JPEG), and for auto otherwise each row by its content.
 Dither DitherFor(pappl_content_t content, pappl_color_mode_t colorMode, const char* format);
 // The value of print-content-optimize for a page: an override of the job's for the page, or the job's.
 pappl_content_t ContentFor(pappl_job_t* job, const pappl_pr_options_t* options, unsigned page);

@@ -40,7 +40,7 @@ PageConverter::PageConverter(const PageFormat& format, ByteSink sink)
       light_(size_t(format.printableDots)) {
     band_.reserve(kHeaderBytes + size_t(bytesPerRow_) * kBandRows);
     band_.resize(kHeaderBytes);
-    if (format_.dither == Dither::Diffusion) {
+    if (format_.dither != Dither::Threshold) {
         carry_[0].assign(size_t(format.printableDots) + 2, 0);
         carry_[1].assign(size_t(format.printableDots) + 2, 0);
     }
@@ -62,15 +62,32 @@ void PageConverter::DitherRow(const uint8_t* pixels, uint8_t* out) {
         }
     }
     std::memset(out, 0, size_t(bytesPerRow_));
-    if (format_.dither == Dither::Threshold) {
-        for (int x = 0; x < dots; ++x) {
-            if (light_[size_t(x)] < 128) {
-                out[x >> 3] |= uint8_t(0x80 >> (x & 7));
-            }
-        }
+    bool tones = format_.dither == Dither::Diffusion;
+    if (format_.dither == Dither::ByContent) {
+        const auto mid = std::count_if(light_.begin(), light_.end(), [](uint8_t v) { return v >= 48 && v < 208; });
+        tones = double(mid) >= kToneShare * double(light_.size());
+    }
+    if (tones) {
+        Diffuse(out);
         return;
     }
+    Threshold(out);
+    if (!carry_[0].empty()) {
+        std::fill(carry_[0].begin(), carry_[0].end(), 0); // the next tones start afresh
+    }
+}
+
+void PageConverter::Threshold(uint8_t* out) const {
+    for (int x = 0; x < format_.printableDots; ++x) {
+        if (light_[size_t(x)] < 128) {
+            out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+        }
+    }
+}
+
+void PageConverter::Diffuse(uint8_t* out) {
     // Floyd and Steinberg's weights, the direction turning each row so that no drift builds up to one side.
+    const int dots = format_.printableDots;
     std::vector<int>& here = carry_[0];
     std::vector<int>& next = carry_[1];
     std::fill(next.begin(), next.end(), 0);

@@ -16,8 +16,12 @@ namespace kqapp {
 using ByteSink = std::function<bool(const uint8_t* bytes, size_t count)>;
 
 // How grey becomes dots: a threshold keeps text and bar codes sharp, error diffusion keeps the tones of a
-// photograph.
-enum class Dither { Threshold, Diffusion };
+// photograph; by content, each row is diffused when it is mostly tones (a photograph, a ramp) and
+// thresholded when it is mostly black and white (text, lines, bar codes, even anti-aliased).
+enum class Dither { Threshold, Diffusion, ByContent };
+
+// A row is tones when at least this share of its dots is neither near white nor near black.
+inline constexpr double kToneShare = 0.25;
 
 // Where the paper is cut: never, after the job, or after every page.
 enum class CutAfter { None, Job, Page };
@@ -61,6 +65,8 @@ class PageConverter {
 
   private:
     void DitherRow(const uint8_t* pixels, uint8_t* out);
+    void Threshold(uint8_t* out) const;
+    void Diffuse(uint8_t* out);
     bool AppendRow(const uint8_t* row);
     bool FlushBand();
 

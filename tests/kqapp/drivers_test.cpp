@@ -63,7 +63,9 @@ TEST(DitherTest, ContentDecidesBetweenThresholdAndDiffusion) {
                           Case{PAPPL_CONTENT_TEXT_AND_GRAPHIC, PAPPL_COLOR_MODE_MONOCHROME, "image/pwg-raster",
                                Dither::Threshold},
                           Case{PAPPL_CONTENT_AUTO, PAPPL_COLOR_MODE_MONOCHROME, "image/jpeg", Dither::Diffusion},
-                          Case{PAPPL_CONTENT_AUTO, PAPPL_COLOR_MODE_MONOCHROME, "image/png", Dither::Threshold},
+                          Case{PAPPL_CONTENT_AUTO, PAPPL_COLOR_MODE_MONOCHROME, "image/png", Dither::ByContent},
+                          Case{PAPPL_CONTENT_AUTO, PAPPL_COLOR_MODE_MONOCHROME, "application/pdf",
+                               Dither::ByContent},
                           Case{PAPPL_CONTENT_PHOTO, PAPPL_COLOR_MODE_BI_LEVEL, "image/jpeg", Dither::Threshold}}) {
         EXPECT_EQ(DitherFor(c.content, c.mode, c.format), c.dither) << c.format << " " << c.content;
     }

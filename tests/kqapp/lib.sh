@@ -98,7 +98,7 @@ kq_job_attr() {
     STATUS successful-ok
 }
 EOF
-    ipptool -v "$APP/ipp/print/$1" "$WORK/get-job.test" | sed -n "s/^ *$3 ([^)]*) = //p"
+    ipptool -tv "$APP/ipp/print/$1" "$WORK/get-job.test" | sed -n "s/^ *$3 ([^)]*) = //p"
 }
 
 # kq_printer_attr PRINTER ATTRIBUTE: one attribute of a printer.
@@ -114,7 +114,7 @@ kq_printer_attr() {
     STATUS successful-ok
 }
 EOF
-    ipptool -v "$APP/ipp/print/$1" "$WORK/get-printer.test" | sed -n "s/^ *$2 ([^)]*) = //p"
+    ipptool -tv "$APP/ipp/print/$1" "$WORK/get-printer.test" | sed -n "s/^ *$2 ([^)]*) = //p"
 }
 
 # kq_print PRINTER FILE FORMAT [ATTR-LINES]: a Print-Job; prints the job's id.
@@ -134,7 +134,7 @@ kq_print() {
     STATUS successful-ok
 }
 EOF
-    ipptool -v "$APP/ipp/print/$1" "$WORK/print.test" | sed -n 's/^ *job-id (integer) = //p'
+    ipptool -tv "$APP/ipp/print/$1" "$WORK/print.test" | sed -n 's/^ *job-id (integer) = //p'
 }
 
 # kq_wait_job PRINTER JOB-ID SECONDS: until the job has ended; prints its job-state.

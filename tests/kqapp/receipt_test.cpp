@@ -200,6 +200,26 @@ TEST(PageConverterTest, AThresholdMakesGreyBlackOrWhiteDiffusionKeepsItsTone) {
     }
 }
 
+TEST(PageConverterTest, ByContentDiffusesRowsOfTonesAndThresholdsBlackAndWhite) {
+    // a row of tones, and a row of text-like marks whose anti-aliased edges are a few grey dots
+    Bytes tones(576, 96);
+    Bytes text(576, 255);
+    for (int x = 0; x < 576; ++x) {
+        const int phase = x % 12;
+        text[size_t(x)] = phase < 5 ? 0 : phase == 5 ? 128 : 255;
+    }
+    auto convert = [](Dither dither, const Bytes& row) {
+        Sent sent;
+        PageConverter page(Format(576, 1, dither), sent.Sink());
+        page.Line(row.data());
+        page.Finish();
+        return sent.All();
+    };
+    EXPECT_EQ(convert(Dither::ByContent, text), convert(Dither::Threshold, text));
+    EXPECT_EQ(convert(Dither::ByContent, tones), convert(Dither::Diffusion, tones));
+    EXPECT_NE(convert(Dither::Threshold, tones), convert(Dither::Diffusion, tones));
+}
+
 TEST(PageConverterTest, LinesBeyondThePagesLengthAreNotOnIt) {
     Sent sent;
     PageConverter page(Format(576, 3), sent.Sink());

@@ -1,0 +1,61 @@
+#!/bin/sh
+# The same ESC/POS job through kqspool and through the printer application gives the device the same
+# bytes: both spool it as a RAW document to "KQT-50 Receipt" and the kit's print processor prints it. Also
+# with two copies, through each way a client names the raw format, and for a job the processor stops
+# early, where the job ends aborted with kqspool's own words for why.
+#
+#   tests/kqapp/equality.sh BIN SRC
+BIN=$1
+SRC=$2
+. "$SRC/tests/kqapp/lib.sh"
+kq_scratch kqapp-equality
+
+kq_server
+: >"$WORK/device.prn"
+kq_add eq kqt50_80mm "file://$WORK/device.prn"
+
+# same JOB COPIES FORMAT: kqspool's port bytes and the application's device bytes for one job
+same() {
+    job=$1
+    copies=$2
+    format=$3
+    name=$(basename "$job" .prn)-$copies-$(echo "$format" | tr '/' '_')
+    KQT50_ROOT="$WORK/machine" "$BIN/kqspool" print --copies "$copies" --out "$WORK/$name.kqspool" "$job" \
+        2>"$WORK/$name.kqspool.err" || true
+    : >"$WORK/device.prn"
+    id=$(kq_print eq "$job" "$format" "ATTR integer copies $copies")
+    [ -n "$id" ] || kq_fail "$name: the application did not take the job"
+    state=$(kq_wait_job eq "$id" 30)
+    if ! cmp -s "$WORK/$name.kqspool" "$WORK/device.prn"; then
+        cmp "$WORK/$name.kqspool" "$WORK/device.prn" >&2 || true
+        kq_fail "$name: the device got other bytes from the application than kqspool's port (job $state)"
+    fi
+    echo "$name: $(wc -c <"$WORK/device.prn") bytes, the same both ways (job $state)"
+    JOB=$id
+    STATE=$state
+}
+
+for job in "$SRC/samples/receipt.prn" "$SRC/samples/text.prn" "$SRC/tests/clients/jobs/ntp-receipt.prn" \
+    "$SRC/tests/clients/jobs/rpe-receipt.prn"; do
+    same "$job" 1 application/vnd.escpos
+    [ "$STATE" = completed ] || kq_fail "$job: job-state $STATE"
+done
+same "$SRC/samples/receipt.prn" 2 application/vnd.escpos
+same "$SRC/samples/receipt.prn" 1 application/octet-stream # typed by its first bytes
+same "$SRC/samples/receipt.prn" 1 application/vnd.cups-raw  # what CUPS sends for a raw queue
+
+# A job the print processor stops early: the same bytes (the part before the stop), and the job aborted
+# with the reason and kqspool's sentence.
+as_made="$SRC/tests/clients/as-made/rpe-as-made.prn"
+same "$as_made" 1 application/vnd.escpos
+[ "$STATE" = aborted ] || kq_fail "a job the processor stopped early ended $STATE"
+reasons=$(kq_job_attr eq "$JOB" job-state-reasons)
+case "$reasons" in
+*document-format-error*) ;;
+*) kq_fail "job-state-reasons $reasons: no document-format-error" ;;
+esac
+message=$(kq_job_attr eq "$JOB" job-state-message)
+warning=$(sed -n "s|^kqspool: warning: $as_made, ||p" "$WORK/rpe-as-made-1-application_vnd.escpos.kqspool.err")
+[ -n "$warning" ] || kq_fail "kqspool gave no warning for $as_made"
+[ "$message" = "$warning" ] || kq_fail "job-state-message \"$message\" is not kqspool's \"$warning\""
+echo "stopped early: \"$message\""
