@@ -74,6 +74,7 @@ class FdConnection : public Connection {
         const auto* p = static_cast<const uint8_t*>(bytes);
         size_t done = 0;
         Clock::time_point progress = Clock::now();
+        Clock::time_point asked = progress;
         bool stalled = false;
         while (done < count) {
             if (watch_ && watch_->Cancelled()) {
@@ -92,8 +93,14 @@ class FdConnection : public Connection {
                 if (n > 0) {
                     done += size_t(n);
                     progress = Clock::now();
-                    if (stalled && watch_) {
-                        watch_->Stalled(false);
+                    if (stalled) {
+                        // it takes data again: what stopped it has gone, as a second line can tell
+                        if (status().status().Stopped()) {
+                            AskAside(milliseconds(500));
+                        }
+                        if (watch_) {
+                            watch_->Stalled(false);
+                        }
                     }
                     stalled = false;
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -107,6 +114,11 @@ class FdConnection : public Connection {
                 if (watch_) {
                     watch_->Stalled(true);
                 }
+            }
+            // a printer that stopped taking data may still say why on a line of its own
+            if (stalled && Clock::now() - asked >= kStallAfter) {
+                AskAside(milliseconds(500));
+                asked = Clock::now();
             }
         }
         if (stalled && watch_) {
@@ -137,6 +149,9 @@ class FdConnection : public Connection {
         }
         return n == 0 ? -1 : n; // end of the stream: the printer hung up
     }
+
+  protected:
+    int fd() const { return fd_; }
 
   private:
     // Takes in what the printer has sent so far.
@@ -177,6 +192,83 @@ std::unique_ptr<Connection> OpenFile(const char* uri, std::string* why) {
 
 // ---- socket:// -----------------------------------------------------------------------------------
 
+// Connects a non-blocking TCP socket to `address` within `wait`; -1 and `why` when it cannot.
+int Connect(const sockaddr* address, socklen_t size, int family, milliseconds wait, std::string* why) {
+    const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return -1;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    const int sendBuffer = kSocketSendBuffer;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
+    if (connect(fd, address, size) == 0) {
+        return fd;
+    }
+    if (errno == EINPROGRESS) {
+        pollfd pfd{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t len = sizeof(error);
+        if (poll(&pfd, 1, Wait(wait)) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) {
+            return fd;
+        }
+        *why = error ? std::strerror(error) : "no answer";
+    } else {
+        *why = std::strerror(errno);
+    }
+    close(fd);
+    return -1;
+}
+
+// A network printer: the job's line, and the printer's address for a second line to ask on.
+class SocketConnection final : public FdConnection {
+  public:
+    SocketConnection(int fd, const sockaddr* address, socklen_t size, int family)
+        : FdConnection(fd, true), size_(size), family_(family) {
+        std::memcpy(&address_, address, std::min<size_t>(size, sizeof(address_)));
+    }
+
+    bool AskAside(milliseconds wait) override {
+        std::string why;
+        const int fd = Connect(reinterpret_cast<const sockaddr*>(&address_), size_, family_, wait, &why);
+        if (fd < 0) {
+            return false;
+        }
+        const std::vector<uint8_t>& ask = StatusRequest();
+        StatusReader reader;
+        bool answered = send(fd, ask.data(), ask.size(), MSG_NOSIGNAL) == ssize_t(ask.size());
+        if (answered) {
+            reader.Asked();
+            const Clock::time_point until = Clock::now() + wait;
+            while (!reader.Answered() && Clock::now() < until) {
+                pollfd pfd{fd, POLLIN, 0};
+                uint8_t buffer[16];
+                const int left = int(std::chrono::duration_cast<milliseconds>(until - Clock::now()).count());
+                if (poll(&pfd, 1, std::max(left, 0)) <= 0) {
+                    break;
+                }
+                const ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+                if (n <= 0) {
+                    break;
+                }
+                reader.Feed(buffer, size_t(n));
+            }
+            answered = reader.Answered();
+        }
+        close(fd);
+        if (answered) {
+            Told(reader.status());
+        }
+        return answered;
+    }
+
+  private:
+    sockaddr_storage address_{};
+    socklen_t size_;
+    int family_;
+};
+
 std::unique_ptr<Connection> OpenSocket(const char* uri, std::string* why) {
     char scheme[32], user[256], host[256], resource[1024];
     int port = 0;
@@ -201,30 +293,12 @@ std::unique_ptr<Connection> OpenSocket(const char* uri, std::string* why) {
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
     *why = std::string(host) + ":" + service + ": no answer";
     for (const addrinfo* a = found; a; a = a->ai_next) {
-        const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) {
-            continue;
+        std::string error;
+        const int fd = Connect(a->ai_addr, a->ai_addrlen, a->ai_family, kConnectWait, &error);
+        if (fd >= 0) {
+            return std::make_unique<SocketConnection>(fd, a->ai_addr, a->ai_addrlen, a->ai_family);
         }
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-        const int sendBuffer = kSocketSendBuffer;
-        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
-        if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
-            return std::make_unique<FdConnection>(fd, true);
-        }
-        if (errno == EINPROGRESS) {
-            pollfd pfd{fd, POLLOUT, 0};
-            int error = 0;
-            socklen_t len = sizeof(error);
-            if (poll(&pfd, 1, Wait(kConnectWait)) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 &&
-                error == 0) {
-                return std::make_unique<FdConnection>(fd, true);
-            }
-            *why = std::string(host) + ":" + service + ": " + (error ? std::strerror(error) : "no answer");
-        } else {
-            *why = std::string(host) + ":" + service + ": " + std::strerror(errno);
-        }
-        close(fd);
+        *why = std::string(host) + ":" + service + ": " + error;
     }
     return nullptr;
 }
@@ -459,6 +533,12 @@ std::string SerialUri(const SerialSettings& s) {
 
 void Connection::Heard(const uint8_t* bytes, size_t count) {
     if (status_.Feed(bytes, count) && watch_) {
+        watch_->StatusChanged(status_.status());
+    }
+}
+
+void Connection::Told(const PrinterStatus& status) {
+    if (status_.Adopt(status) && watch_) {
         watch_->StatusChanged(status_.status());
     }
 }

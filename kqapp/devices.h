@@ -63,6 +63,10 @@ class Connection {
     bool Listen(std::chrono::milliseconds wait);
     // Sends bytes of the application's own (status requests, automatic status back on or off).
     bool Send(const std::vector<uint8_t>& bytes) { return Write(bytes.data(), bytes.size()) == ssize_t(bytes.size()); }
+    // Asks the printer its status on a line of its own, for when this line's data waits: a network printer
+    // may answer a second sender's real-time requests at once (the virtual KQT-50 does). True when it
+    // answered; its status is then this connection's. A serial line or a file has no second line.
+    virtual bool AskAside(std::chrono::milliseconds) { return false; }
 
     StatusReader& status() { return status_; }
     void SetWatch(DeviceWatch* watch) { watch_ = watch; }
@@ -70,6 +74,8 @@ class Connection {
   protected:
     // Takes bytes the printer sent; tells the watch when the status changed.
     void Heard(const uint8_t* bytes, size_t count);
+    // Takes a status the printer told on another line; tells the watch when it changed.
+    void Told(const PrinterStatus& status);
     DeviceWatch* watch_ = nullptr;
 
   private:

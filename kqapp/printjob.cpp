@@ -112,13 +112,21 @@ class JobSession final : public DeviceWatch {
         }
         reader.Asked();
         Clock::time_point since = Clock::now();
+        Clock::time_point asked = since;
         while (!reader.Answered() && !Cancelled()) {
             if (!connection_->Listen(200ms)) {
                 break; // the printer hung up
             }
+            // the answer comes once the printer has taken what is before it; meanwhile, a network printer
+            // says on a line of its own whether it still prints or waits for someone
+            bool aside = false;
+            if (Clock::now() - asked >= 1s) {
+                aside = connection_->AskAside(500ms);
+                asked = Clock::now();
+            }
             Show();
-            if (reader.status().Stopped()) {
-                since = Clock::now(); // waiting for paper or a closed cover has no time limit
+            if (aside || reader.status().Stopped()) {
+                since = Clock::now(); // a printer that answers, or waits for paper, has no time limit
             } else if (Clock::now() - since > kAnswerWait) {
                 papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "The printer did not answer after the job's last byte.");
                 break;

@@ -64,6 +64,13 @@ bool StatusReader::Feed(const uint8_t* bytes, size_t count) {
     return !(status_ == before);
 }
 
+bool StatusReader::Adopt(const PrinterStatus& status) {
+    heard_ = true;
+    const bool changed = !(status == status_);
+    status_ = status;
+    return changed;
+}
+
 void StatusReader::Answer(int request, uint8_t value) {
     heard_ = true;
     switch (request) {

@@ -44,6 +44,8 @@ class StatusReader {
     void ForgetAsked() { due_.clear(); }
     // Takes what the printer sent; true when its status changed.
     bool Feed(const uint8_t* bytes, size_t count);
+    // Takes the status the printer told another way (on a line of its own); true when it changed.
+    bool Adopt(const PrinterStatus& status);
 
     const PrinterStatus& status() const { return status_; }
     // Every request asked so far has its answer.

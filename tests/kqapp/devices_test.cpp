@@ -74,7 +74,8 @@ struct Watch final : DeviceWatch {
 };
 
 // A KQT-50 on a network port: it answers DLE EOT, and while out of paper it stops reading, after saying so
-// by automatic status back; it goes on reading when paper is loaded.
+// by automatic status back (when it has it); it goes on reading when paper is loaded. A second sender's
+// status requests it answers at once, whatever the first sender's data waits for.
 class FakePrinter {
   public:
     FakePrinter() {
@@ -88,7 +89,7 @@ class FakePrinter {
         socklen_t len = sizeof(a);
         getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
-        listen(listener_, 1);
+        listen(listener_, 4);
         thread_ = std::thread([this] { Serve(); });
     }
     ~FakePrinter() {
@@ -103,38 +104,72 @@ class FakePrinter {
         outFor_ = out;
     }
     bool answers = true;
+    bool autoStatusBack = true;
     Bytes received() {
         std::lock_guard lock(mutex_);
         return received_;
     }
 
   private:
+    // The answer to DLE EOT n now.
+    uint8_t Answer(uint8_t n) const {
+        const bool out = out_;
+        switch (n) {
+        case 1: return out ? 0x1A : 0x12;
+        case 2: return out ? 0x32 : 0x12;
+        case 4: return out ? 0x72 : 0x12;
+        default: return 0x12;
+        }
+    }
+
     void Serve() {
-        pollfd p{listener_, POLLIN, 0};
-        while (!stop_ && poll(&p, 1, 50) == 0) {
-        }
-        if (stop_) {
-            return;
-        }
-        const int fd = accept(listener_, nullptr, nullptr);
-        bool out = false;
+        int fd = -1;
+        std::vector<int> side;
         auto outSince = std::chrono::steady_clock::now();
         while (!stop_) {
-            if (!out && paperOutAt_ && received().size() >= paperOutAt_) {
-                out = true;
+            pollfd l{listener_, POLLIN, 0};
+            if (poll(&l, 1, 0) > 0) {
+                const int c = accept(listener_, nullptr, nullptr);
+                if (fd < 0) {
+                    fd = c;
+                } else {
+                    side.push_back(c);
+                }
+            }
+            for (int s : side) { // a second sender asks in real time: answered at once
+                uint8_t ask[16];
+                pollfd q{s, POLLIN, 0};
+                if (poll(&q, 1, 0) > 0) {
+                    const ssize_t n = recv(s, ask, sizeof(ask), 0);
+                    for (ssize_t i = 2; i < n; i += 3) {
+                        const uint8_t a = Answer(ask[i]);
+                        send(s, &a, 1, MSG_NOSIGNAL);
+                    }
+                }
+            }
+            if (fd < 0) {
+                std::this_thread::sleep_for(5ms);
+                continue;
+            }
+            if (!out_ && paperOutAt_ && received().size() >= paperOutAt_) {
+                out_ = true;
                 outSince = std::chrono::steady_clock::now();
                 const uint8_t asb[] = {0x18, 0x00, 0x0C, 0x00}; // off line, paper out
-                send(fd, asb, sizeof(asb), MSG_NOSIGNAL);
+                if (autoStatusBack) {
+                    send(fd, asb, sizeof(asb), MSG_NOSIGNAL);
+                }
             }
-            if (out) {
+            if (out_) {
                 if (std::chrono::steady_clock::now() - outSince < outFor_) {
                     std::this_thread::sleep_for(20ms);
                     continue;
                 }
-                out = false;
+                out_ = false;
                 paperOutAt_ = 0;
                 const uint8_t asb[] = {0x10, 0x00, 0x00, 0x00}; // on line, paper present
-                send(fd, asb, sizeof(asb), MSG_NOSIGNAL);
+                if (autoStatusBack) {
+                    send(fd, asb, sizeof(asb), MSG_NOSIGNAL);
+                }
             }
             pollfd q{fd, POLLIN, 0};
             if (poll(&q, 1, 20) <= 0) {
@@ -148,21 +183,27 @@ class FakePrinter {
             std::lock_guard lock(mutex_);
             for (ssize_t i = 0; i < n; ++i) {
                 received_.push_back(buffer[i]);
-                // DLE EOT n, read as it arrives: answered at once with "ready"
+                // DLE EOT n, read as it arrives: answered at once
                 const size_t k = received_.size();
                 if (answers && k >= 3 && received_[k - 3] == 0x10 && received_[k - 2] == 0x04) {
-                    const uint8_t ready = 0x12;
-                    send(fd, &ready, 1, MSG_NOSIGNAL);
+                    const uint8_t a = Answer(received_[k - 1]);
+                    send(fd, &a, 1, MSG_NOSIGNAL);
                 }
             }
         }
-        close(fd);
+        for (int s : side) {
+            close(s);
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> out_{false};
     std::atomic<size_t> paperOutAt_{0};
     std::chrono::milliseconds outFor_{0};
     std::mutex mutex_;
@@ -206,6 +247,32 @@ TEST(SocketDeviceTest, APrinterOutOfPaperHoldsTheWriteTellsWhyAndGetsEveryByteOn
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_TRUE(printer.received() == job) << "every byte once, in order";
+}
+
+TEST(SocketDeviceTest, APrinterWithoutAutomaticStatusBackIsAskedOnALineOfItsOwn) {
+    FakePrinter printer;
+    printer.autoStatusBack = false;
+    printer.PaperOutAfter(32 * 1024, 3000ms);
+    const Device device = Open(printer.Uri());
+    ASSERT_TRUE(device);
+    const std::shared_ptr<Connection> c = AcquireConnection(device.get(), nullptr);
+    Watch watch;
+    c->SetWatch(&watch);
+    std::atomic<bool> heardInTime{false};
+    std::thread observer([&] {
+        // the printer stops at 32 KB; it is known to be out of paper within two seconds of the write stalling
+        for (int i = 0; i < 300 && !heardInTime; ++i) {
+            std::this_thread::sleep_for(10ms);
+            std::lock_guard lock(watch.mutex);
+            heardInTime = watch.sawPaperOut;
+        }
+    });
+    const Bytes job(512 * 1024, 'k');
+    EXPECT_EQ(c->Write(job.data(), job.size()), ssize_t(job.size()));
+    observer.join();
+    c->SetWatch(nullptr);
+    EXPECT_TRUE(heardInTime);
+    EXPECT_FALSE(c->status().status().paperOut) << "asked again until it printed on";
 }
 
 TEST(SocketDeviceTest, ACancelledJobStopsWaitingForThePrinter) {
