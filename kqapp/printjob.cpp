@@ -366,8 +366,12 @@ PageFormat FormatOf(const cups_page_header2_t& header, int printableDots, int ma
     PageFormat f;
     f.width = int(std::min<unsigned>(header.cupsWidth, 1u << 30));
     f.height = int(std::min<unsigned>(header.cupsHeight, 1u << 30));
-    // device black counts ink up from 0; sGray and grey count light up from 0
-    f.inkIsHigh = header.cupsColorSpace == CUPS_CSPACE_K;
+    // device black counts ink up from 0; sGray and grey count light up from 0. The client wrote the colour
+    // space: it is read as the number it is, not trusted to be one of the enumeration's values.
+    unsigned space = 0;
+    static_assert(sizeof(space) == sizeof(header.cupsColorSpace));
+    std::memcpy(&space, &header.cupsColorSpace, sizeof(space));
+    f.inkIsHigh = space == unsigned(CUPS_CSPACE_K);
     f.printableDots = printableDots;
     f.maxRows = maxRows;
     f.dither = dither;

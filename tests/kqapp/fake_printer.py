@@ -1,0 +1,53 @@
+#!/usr/bin/env python3
+"""A network printer that only answers its status: it takes what it is sent and answers each DLE EOT n
+with the status byte given for n. For tests that need a printer to show a state, not to print.
+
+    fake_printer.py PORT [N=BYTE ...]     e.g. fake_printer.py 9100 4=1e  (paper near end)
+
+Listens on 127.0.0.1:PORT until killed; answers 0x12 (all well) for an n not given.
+"""
+import selectors
+import socket
+import sys
+
+
+def main():
+    port = int(sys.argv[1])
+    answers = {n: 0x12 for n in range(1, 5)}
+    for item in sys.argv[2:]:
+        n, value = item.split("=")
+        answers[int(n)] = int(value, 16)
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(8)
+    sel = selectors.DefaultSelector()
+    sel.register(listener, selectors.EVENT_READ)
+    pending = {}
+    while True:
+        for key, _ in sel.select():
+            if key.fileobj is listener:
+                conn, _ = listener.accept()
+                pending[conn] = b""
+                sel.register(conn, selectors.EVENT_READ)
+                continue
+            conn = key.fileobj
+            data = conn.recv(65536)
+            if not data:
+                sel.unregister(conn)
+                conn.close()
+                del pending[conn]
+                continue
+            buf = pending[conn] + data
+            i = 0
+            while i + 2 < len(buf):
+                if buf[i] == 0x10 and buf[i + 1] == 0x04:
+                    conn.sendall(bytes([answers.get(buf[i + 2], 0x12)]))
+                    i += 3
+                else:
+                    i += 1
+            pending[conn] = buf[i:]
+
+
+if __name__ == "__main__":
+    main()
