@@ -7,8 +7,10 @@
 //                                last byte at the device: the server started apart, its printer on a network
 //                                port served by the benchmark, which answers status requests as a KQT-50
 //                                does; kqapp through the stand-in spooler and the kit's print processor,
-//                                LPrint with its ZPL driver. Counters: bytes at the device, the server's
-//                                resident memory above its idle size while printing
+//                                LPrint with its ZPL driver, on paper as long as the receipt (LPrint's
+//                                longest is 39.6 in, 8,040 rows: it prints no more of a longer one).
+//                                Counters: bytes at the device, the server's resident memory above its idle
+//                                size while printing
 #include "receipt.h"
 
 #include <benchmark/benchmark.h>
@@ -17,6 +19,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -177,7 +180,10 @@ class Printer {
                 continue;
             }
             if (fds[0].revents & POLLIN) {
-                conns.push_back({accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)});
+                const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                const int one = 1; // a printer answers at once, as the virtual KQT-50 does
+                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+                conns.push_back({fd});
             }
             for (size_t i = 1; i < fds.size(); ++i) {
                 if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -274,6 +280,10 @@ class Server {
     }
     bool ok() const { return ok_; }
     pid_t pid() const { return pid_; }
+    // The paper's width and its longest page, in hundredths of a millimetre: an 80 mm roll up to 3 m for
+    // kqapp, LPrint's 4-inch labels up to its longest roll (39.6 in).
+    int paperWidth() const { return app_ == "kqapp" ? 8000 : 10160; }
+    int maxLength() const { return app_ == "kqapp" ? 300000 : 100584; }
     std::string uri() const { return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/p"; }
     int port() const { return port_; }
 
@@ -302,12 +312,19 @@ const std::string& RasterFile(int rows) {
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
         cups_page_header2_t h{};
-        cupsRasterInitPWGHeader(&h, pwgMediaForPWG("oe_2.83x11in"), "sgray_8", 203, 203, "one-sided", "normal");
+        std::snprintf(h.MediaClass, sizeof(h.MediaClass), "PwgRaster");
+        h.HWResolution[0] = h.HWResolution[1] = 203;
         h.cupsWidth = kWidth;
         h.cupsHeight = unsigned(rows);
+        h.cupsBitsPerColor = 8;
+        h.cupsBitsPerPixel = 8;
         h.cupsBytesPerLine = kWidth;
+        h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+        h.cupsColorSpace = CUPS_CSPACE_SW;
+        h.cupsNumColors = 1;
         h.PageSize[0] = kWidth * 72 / 203;
         h.PageSize[1] = unsigned(rows * 72 / 203);
+        h.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 1;
         cupsRasterWriteHeader2(ras, &h);
         std::vector<uint8_t> row(kWidth);
         for (int y = 0; y < rows; ++y) {
@@ -322,7 +339,7 @@ const std::string& RasterFile(int rows) {
 }
 
 // Print-Job of the raster file; true when the server took it.
-bool PrintJob(const Server& server, const std::string& file) {
+bool PrintJob(const Server& server, const std::string& file, int rows) {
     http_t* http = httpConnect2("localhost", server.port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
     if (!http) {
         return false;
@@ -331,6 +348,15 @@ bool PrintJob(const Server& server, const std::string& file) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.uri().c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "bench");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/pwg-raster");
+    // paper as long as the receipt (up to what the printer takes), so that both applications print all of it
+    ipp_t* size = ippNew();
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", server.paperWidth());
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", std::min(rows * 2540 / 203 + 1, server.maxLength()));
+    ipp_t* media = ippNew();
+    ippAddCollection(media, IPP_TAG_ZERO, "media-size", size);
+    ippAddCollection(request, IPP_TAG_JOB, "media-col", media);
+    ippDelete(size);
+    ippDelete(media);
     ipp_t* response = cupsDoFileRequest(http, request, "/ipp/print/p", file.c_str());
     const bool ok = response && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
     ippDelete(response);
@@ -350,13 +376,13 @@ void BM_PrintJob(benchmark::State& state, const char* app, const char* driver) {
     uint64_t bytes = 0;
     int64_t extra = 0;
     // one job first, unmeasured: the server's first job loads its libraries
-    PrintJob(server, file);
+    PrintJob(server, file, rows);
     printer.WaitForJob(1, 60s);
     const int64_t idle = StatusKilobytes(server.pid(), "VmRSS");
     for (auto _ : state) {
         std::ofstream(("/proc/" + std::to_string(server.pid()) + "/clear_refs")) << "5"; // the peak from here
         const auto start = Clock::now();
-        if (!PrintJob(server, file)) {
+        if (!PrintJob(server, file, rows)) {
             state.SkipWithError("the job was refused");
             break;
         }

@@ -61,6 +61,7 @@ class JobSession final : public DeviceWatch {
         if (connection_) {
             connection_->SetWatch(nullptr);
         }
+        papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED); // the job waits no more
     }
     JobSession(const JobSession&) = delete;
     JobSession& operator=(const JobSession&) = delete;
@@ -138,6 +139,9 @@ class JobSession final : public DeviceWatch {
         }
         stalled_ = false;
         Show();
+        if (!shown_.empty()) {
+            papplJobSetMessage(job_, "Job completed."); // in PAPPL's words, in place of what it waited for
+        }
     }
 
     // The port's device for the job's documents: the processor's many small writes are gathered into
@@ -190,23 +194,24 @@ class JobSession final : public DeviceWatch {
         return sent;
     }
 
-    // The job's reasons and message from what is known of the printer now.
+    // The job's reasons and message from what is known of the printer now. A job that never waits keeps
+    // PAPPL's own; one that waited says so while it does, and goes back to printing after.
     void Show() {
         const StatusReader& reader = connection_->status();
         const std::string why = reader.Heard() ? StoppedBecause(reader.status()) : std::string();
         std::string message;
         if (!why.empty()) {
-            papplJobSetReasons(job_, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_JOB_PRINTING);
+            papplJobSetReasons(job_, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
             message = "Stopped: " + why + ".";
-        } else {
-            papplJobSetReasons(job_, PAPPL_JREASON_JOB_PRINTING, PAPPL_JREASON_PRINTER_STOPPED);
-            message = stalled_ ? "Waiting for the printer to take data." : "Printing.";
+        } else if (stalled_) {
+            message = "Waiting for the printer to take data.";
+        } else if (!shown_.empty()) {
+            papplJobSetReasons(job_, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
+            message = "Printing.";
         }
-        if (message != shown_) {
+        if (!message.empty() && message != shown_) {
             papplJobSetMessage(job_, "%s", message.c_str());
-            if (!why.empty() || stalled_) {
-                papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
-            }
+            papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "%s", message.c_str());
             shown_ = message;
         }
     }
@@ -226,7 +231,7 @@ bool Fail(pappl_job_t* job, pappl_jreason_t reason, const std::string& why) {
         papplJobSetMessage(job, "%s", why.c_str());
     }
     if (reason != PAPPL_JREASON_NONE) {
-        papplJobSetReasons(job, reason, PAPPL_JREASON_JOB_PRINTING);
+        papplJobSetReasons(job, reason, PAPPL_JREASON_JOB_PRINTING | PAPPL_JREASON_PRINTER_STOPPED);
     }
     return false;
 }
@@ -402,6 +407,11 @@ class RasterJob {
             return Fail(job_, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, "Page " + std::to_string(pages_ + 1) +
                                                                            " cannot be printed: " + *why + ".");
         }
+        // the page before goes to the printer now that it is known not to be the last
+        if (pageEnded_ && !EndDocument()) {
+            return false;
+        }
+        pageEnded_ = false;
         ++pages_;
         page_.emplace(format, [this](const uint8_t* b, size_t n) { return Spool(b, n); });
         return true;
@@ -435,8 +445,10 @@ class RasterJob {
             return true; // a page with nothing on it prints nothing
         }
         marked_ = true;
-        // each page goes to the printer as its own document, so that no more than a page is held
-        return receipt_.EndPage() && EndDocument();
+        // Each page goes to the printer as a document of its own, so that no more than a page is held; its
+        // document ends when the next page begins, or with the job's own end in it.
+        pageEnded_ = true;
+        return receipt_.EndPage();
     }
 
     bool Finish() {
@@ -493,6 +505,7 @@ class RasterJob {
     std::unique_ptr<SpoolDocument> doc_;
     unsigned pages_ = 0;
     bool marked_ = false;
+    bool pageEnded_ = false; // the document holds a page that has ended
     bool failed_ = false;
     std::string failure_;
 };

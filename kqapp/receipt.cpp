@@ -78,10 +78,14 @@ void PageConverter::DitherRow(const uint8_t* pixels, uint8_t* out) {
 }
 
 void PageConverter::Threshold(uint8_t* out) const {
-    for (int x = 0; x < format_.printableDots; ++x) {
-        if (light_[size_t(x)] < 128) {
-            out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+    // eight pixels a byte, the leftmost in the high bit: a dark pixel (below half) is a dot
+    const uint8_t* light = light_.data();
+    for (int i = 0; i < bytesPerRow_; ++i, light += 8) {
+        unsigned byte = 0;
+        for (int k = 0; k < 8; ++k) {
+            byte = (byte << 1) | unsigned(light[k] < 128);
         }
+        out[i] = uint8_t(byte);
     }
 }
 

@@ -39,6 +39,8 @@ for job in "$SRC/samples/receipt.prn" "$SRC/samples/text.prn" "$SRC/tests/client
     "$SRC/tests/clients/jobs/rpe-receipt.prn"; do
     same "$job" 1 application/vnd.escpos
     [ "$STATE" = completed ] || kq_fail "$job: job-state $STATE"
+    reasons=$(kq_job_attr eq "$JOB" job-state-reasons)
+    [ "$reasons" = job-completed-successfully ] || kq_fail "$job: completed with job-state-reasons $reasons"
 done
 same "$SRC/samples/receipt.prn" 2 application/vnd.escpos
 same "$SRC/samples/receipt.prn" 1 application/octet-stream # typed by its first bytes

@@ -42,7 +42,10 @@ def main():
             i = 0
             while i + 2 < len(buf):
                 if buf[i] == 0x10 and buf[i + 1] == 0x04:
-                    conn.sendall(bytes([answers.get(buf[i + 2], 0x12)]))
+                    try:
+                        conn.sendall(bytes([answers.get(buf[i + 2], 0x12)]))
+                    except OSError:
+                        pass  # the sender has gone: its next read ends the connection
                     i += 3
                 else:
                     i += 1
