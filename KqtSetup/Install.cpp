@@ -1,39 +1,27 @@
-// The install sequence: the handler of the install button. Windows 2000/XP install through the
-// system's printer set-up entry and the NT media; Windows 98/ME run the Chicago media's INF and then add
-// driver, monitor, print processor and printer themselves. Both end by binding the printer to KQPRINT.
+// The install sequence: the handler of the install button. The NT family installs through the system's
+// printer set-up entry and the NT media, naming the driver of the installer's own architecture; Windows 98/ME
+// run the Chicago media's INF and then add driver, monitor, print processor and printer themselves. Both end
+// by binding the printer to KQPRINT.
 #include "SetupDlg.h"
 
+#include "Folders.h"
+#include "KitArchitecture.h"
 #include "kit_names.h"
 #include "register_9x.h"
 
 #include <shellapi.h>
 #include <winspool.h>
 
-#include <cstring>
 #include <memory>
 #include <new>
 
 namespace {
 
-// The folder of the program, without its last backslash.
-CString ProgramFolder() {
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (char* slash = std::strrchr(path, '\\')) {
-        *slash = '\0';
-    }
-    return path;
-}
-
-CString SystemFolder() {
-    char dir[MAX_PATH] = {};
-    GetSystemDirectoryA(dir, MAX_PATH);
-    return dir;
-}
-
 // Runs the system's rundll32 with `parameters` and waits for it. Its exit code, or -1 when it could not
-// be started. The system's own copy is named by its full path: a bare name is looked for beside the
-// program and in the current folder first, where a planted rundll32.exe would run with our rights.
+// be started. The entries it runs return nothing, so on Windows it ends with 0 whatever they did: a failed
+// install shows in the tail, where the printer is not there. The system's own copy is named by its full
+// path: a bare name is looked for beside the program and in the current folder first, where a planted
+// rundll32.exe would run with our rights.
 LONG RunRundll32(HWND owner, const CString& parameters) {
     const CString program = SystemFolder() + "\\rundll32.exe";
     SHELLEXECUTEINFOA info = {};
@@ -106,9 +94,10 @@ void CSetupDlg::OnInstall() {
     LONG outcome = -1;
     if (nt) {
         CString parameters;
-        parameters.Format("PRINTUI.DLL,PrintUIEntry /if /b \"%s\" /f \"%s\" /r \"%s\" /w /v \"Windows 2000 or XP\" /m \"%s\"",
+        parameters.Format("PRINTUI.DLL,PrintUIEntry /if /b \"%s\" /f \"%s\" /r \"%s\" /w %s /m \"%s\"",
                           static_cast<LPCSTR>(printerName), static_cast<LPCSTR>(infPath),
-                          static_cast<LPCSTR>(port), static_cast<LPCSTR>(printerName));
+                          static_cast<LPCSTR>(port), kqsetup::kKit.printUiDriver,
+                          static_cast<LPCSTR>(printerName));
         ProgressStep(IDS_STEP_COPYING);
         CWaitCursor wait;
         outcome = RunRundll32(m_hWnd, parameters);

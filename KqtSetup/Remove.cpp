@@ -1,8 +1,10 @@
 // The remove sequence: the handler of the remove button. Deletes the printers of the model, then the
 // print processor and the monitor with their files, and, when every printer went, the spooler's registry
-// keys of the driver, the print processor and the monitor.
+// keys of the driver, the print processor and the monitor. The NT family's keys are those of the
+// environment of the installer's own architecture.
 #include "SetupDlg.h"
 
+#include "KitArchitecture.h"
 #include "kit_names.h"
 
 #include <winspool.h>
@@ -63,7 +65,7 @@ void CSetupDlg::OnRemove() {
 
     // Whatever the printers gave, the print processor and the monitor go.
     ProgressStep(IDS_STEP_REMOVE_PROCESSOR);
-    RemovePrintProcessor(kqkit::kEnvironmentNtX86);
+    RemovePrintProcessor(kqsetup::kKit.environment);
     RemovePrintProcessor(kqkit::kEnvironment9x); // where the Windows 98/ME install put it
 
     ProgressStep(IDS_STEP_REMOVE_MONITOR);
@@ -83,8 +85,8 @@ void CSetupDlg::OnRemove() {
         // install registers its driver for "Windows 4.0", which the last key removes.
         const CString environments = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
         const KitKey kitKeys[] = {
-            {environments + kqkit::kEnvironmentNtX86 + "\\Drivers\\Version-3", kqkit::kPrinterName},
-            {environments + kqkit::kEnvironmentNtX86 + "\\Print Processors", kqkit::kProcessorName},
+            {environments + kqsetup::kKit.environment + "\\Drivers\\Version-3", kqkit::kPrinterName},
+            {environments + kqsetup::kKit.environment + "\\Print Processors", kqkit::kProcessorName},
             {"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors", kqkit::kMonitorName},
             {environments + kqkit::kEnvironment9x + "\\Drivers\\Version-0", kqkit::kPrinterName},
         };

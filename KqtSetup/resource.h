@@ -34,6 +34,7 @@
 #define IDS_STEP_REMOVED 121
 #define IDS_STEP_FAILED 122
 #define IDS_STEP_PORT 123
+#define IDS_NO_64BIT_SETUP 124
 
 // Controls of the main dialog
 #define IDC_PORT 1000

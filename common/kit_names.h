@@ -19,8 +19,13 @@ inline constexpr char kMonitorFile[] = "KQMON.DLL";
 // The only datatype of the printer and its print processor.
 inline constexpr char kDatatype[] = "RAW";
 
-// The spooler's environments: Windows 98/ME, and the 32-bit NT family.
+// The spooler's environments: Windows 98/ME, the 32-bit NT family, and 64-bit Windows.
 inline constexpr char kEnvironment9x[] = "Windows 4.0";
 inline constexpr char kEnvironmentNtX86[] = "Windows NT x86";
+inline constexpr char kEnvironmentX64[] = "Windows x64";
+
+// The 64-bit installer, beside the 32-bit KqtSetup.exe in the kit folder: the one that installs the kit on
+// 64-bit Windows.
+inline constexpr char kSetup64File[] = "KqtSetup64.exe";
 
 } // namespace kqkit

@@ -3,12 +3,15 @@
 #   pump_fuzz    a job, its copies and resolution through the whole processor and the stand-in spooler
 #   params_fuzz  the parameter lookup
 #   preview_fuzz kqspool's receipt preview: any stream, paper width and resolution
+#   vkqt50_fuzz  the virtual printer's model: any bytes off the line in any pieces, among paper, cover,
+#                off-line, error and drawer changes
 #   kqapp_raster_fuzz  the printer application's raster step: a raster stream's pages checked and turned
 #                into GS v 0 bands and the print processor's directives
 #
-#   scripts/fuzz.sh --short            replay the seeds and regressions, then the targets for about 110 s
-#   scripts/fuzz.sh --long [SECONDS]   the targets for SECONDS in all (default 3600): two thirds for
-#                                      pump_fuzz, an eighth each for preview_fuzz and kqapp_raster_fuzz, the
+#   scripts/fuzz.sh --short            replay the seeds and regressions, then the targets for about 120 s
+#   scripts/fuzz.sh --long [SECONDS]   the targets for SECONDS in all (default 3600): three fifths for
+#                                      pump_fuzz, a tenth each for preview_fuzz, vkqt50_fuzz and
+#                                      kqapp_raster_fuzz, the
 #                                      rest for params_fuzz (a hundred times faster)
 #   scripts/fuzz.sh --replay           only replay the seeds and regressions
 #
@@ -39,7 +42,7 @@ if [ "$build" = build/linux-fuzz ]; then
     cmake --preset linux-fuzz >/dev/null
     cmake --build --preset linux-fuzz -j 2
 else
-    cmake --build "$build" -j 2 --target pump_fuzz params_fuzz preview_fuzz kqapp_raster_fuzz
+    cmake --build "$build" -j 2 --target pump_fuzz params_fuzz preview_fuzz vkqt50_fuzz kqapp_raster_fuzz
 fi
 case "$build" in
 /*) ;;
@@ -79,9 +82,9 @@ run() {
         [ -f "$log" ] || continue
         n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         execs=$((execs + ${n:-0}))
-        if grep -Eq '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview|kqapp_raster)_fuzz: ' "$log"; then
+        if grep -Eq '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview|vkqt50|kqapp_raster)_fuzz: ' "$log"; then
             status=1
-            grep -E '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview|kqapp_raster)_fuzz: ' "$log" | sed "s|^|fuzz: $target: |" >&2
+            grep -E '^==[0-9]+==.*ERROR|^SUMMARY: |runtime error:|^(pump|preview|vkqt50|kqapp_raster)_fuzz: ' "$log" | sed "s|^|fuzz: $target: |" >&2
         fi
     done
     after=$(ls "$regressions" | wc -l)
@@ -101,16 +104,19 @@ raster_options="-malloc_limit_mb=5000"
 if [ "$mode" = --short ]; then
     run pump 40
     run params 20
-    run preview 25
-    run kqapp_raster 25 $raster_options
+    run preview 20
+    run vkqt50 20
+    run kqapp_raster 20 $raster_options
 else
-    pump=$((total * 2 / 3))
-    preview=$((total / 8))
-    raster=$((total / 8))
+    pump=$((total * 3 / 5))
+    preview=$((total / 10))
+    vkqt50=$((total / 10))
+    raster=$((total / 10))
     run pump "$pump"
     run preview "$preview"
+    run vkqt50 "$vkqt50"
     run kqapp_raster "$raster" $raster_options
-    run params "$((total - pump - preview - raster))"
+    run params "$((total - pump - preview - vkqt50 - raster))"
 fi
 
 printf 'fuzz: summary (%s)%s\n' "$mode" "$summary"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The kit's main job: prints the bundled sample receipt through the stand-in spooler with KQPRINT and
 # KQMON, on a simulated machine of its own, and says where the output went. It builds only what it runs
-# (the "sample" preset: no tests, no benchmarks), so it needs only what `scripts/setup.sh --linux` installs.
+# (the "sample" preset: no tests, no benchmarks; kqspool and the virtual printer), so it needs only what
+# `scripts/setup.sh --linux` installs.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh --linux

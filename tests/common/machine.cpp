@@ -122,6 +122,41 @@ void InstallKitPrinter(const char* port) {
     ASSERT_TRUE(control::AddTestPrinter(setup));
 }
 
+void StageKit(const std::string& windowsFolder) {
+    const char* bin = std::getenv("KQ_TEST_BIN");
+    ASSERT_NE(bin, nullptr);
+    const std::string media =
+        (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "media").string();
+    for (const char* sub : {"", "\\NT", "\\NT\\i386", "\\NT\\amd64", "\\Chicago"}) {
+        CreateDirectoryA((windowsFolder + sub).c_str(), nullptr);
+    }
+    for (const char* f : {"NT\\KQT50.INF", "NT\\KQT50.GPD", "Chicago\\KQT50.INF"}) {
+        std::string host = media + "/" + f;
+        host[host.find('\\')] = '/';
+        ASSERT_TRUE(CopyFileA(host.c_str(), (windowsFolder + "\\" + f).c_str(), FALSE)) << f;
+    }
+    for (const char* dir : {"\\NT\\i386", "\\NT\\amd64", "\\Chicago"}) {
+        const std::string to = windowsFolder + dir;
+        ASSERT_TRUE(
+            CopyFileA((std::string(bin) + "/libkqprint.so").c_str(), (to + "\\KQPRINT.DLL").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((std::string(bin) + "/libkqmon.so").c_str(), (to + "\\KQMON.DLL").c_str(), FALSE));
+    }
+}
+
+void WriteImageHeaders(const std::string& windowsPath, WORD machine) {
+    Bytes image(0x40 + 24);
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[0x3C] = 0x40; // e_lfanew: the PE header follows the MS-DOS header
+    const Bytes signature = B({'P', 'E', 0, 0, machine & 0xFF, machine >> 8});
+    std::copy(signature.begin(), signature.end(), image.begin() + 0x40);
+    const std::string host = control::HostPath(windowsPath);
+    std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+    std::ofstream(host, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+}
+
 std::vector<Bytes> WriteChunks() {
     std::vector<Bytes> out;
     for (const control::WriteRecord& w : control::Writes()) {

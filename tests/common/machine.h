@@ -69,6 +69,15 @@ void AddDiscardingPrinter(const char* name);
 // Call under ASSERT_NO_FATAL_FAILURE.
 void InstallKitPrinter(const char* port);
 
+// Lays out the kit folder at `windowsFolder` as the build lays it out: the media (NT\KQT50.INF and its GPD,
+// Chicago\KQT50.INF), the built print processor and monitor (from KQ_TEST_BIN) for each architecture below
+// the NT media (i386\, amd64\) and beside the Chicago INF. Call under ASSERT_NO_FATAL_FAILURE.
+void StageKit(const std::string& windowsFolder);
+
+// Writes the headers of a PE image built for `machine` (IMAGE_FILE_MACHINE_I386, _AMD64, ...) at a Windows
+// path: all a loader reads to tell the image's architecture, and no code.
+void WriteImageHeaders(const std::string& windowsPath, WORD machine);
+
 // The bytes of each write that a print processor made, in order.
 std::vector<Bytes> WriteChunks();
 // All of them, joined.

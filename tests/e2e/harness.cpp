@@ -113,42 +113,52 @@ void KqspoolTest::TearDown() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-RunResult KqspoolTest::Kqspool(const std::vector<std::string>& args, const std::string& input) {
-    RunResult result;
-    const std::string& program = program_;
-    const std::string outPath = Path("stdout.txt");
-    const std::string errPath = Path("stderr.txt");
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), args.begin(), args.end());
+std::string KqspoolTest::Program(const std::string& name) const {
+    return program_.substr(0, program_.rfind('/') + 1) + name;
+}
+
+pid_t KqspoolTest::Spawn(const std::vector<std::string>& argv, const std::string& input, int out,
+                         int err) const {
+    std::vector<std::string> args = argv;
     std::vector<char*> cargv;
-    for (std::string& a : argv) {
+    for (std::string& a : args) {
         cargv.push_back(a.data());
     }
     cargv.push_back(nullptr);
-
     const pid_t pid = fork();
     if (pid == 0) {
         const int in = open(input.c_str(), O_RDONLY);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(dir_.c_str()) != 0) {
+        if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir_.c_str()) != 0) {
             _exit(127);
         }
         setenv("KQT50_ROOT", (dir_ + "/root").c_str(), 1);
-        execv(program.c_str(), cargv.data());
+        execv(cargv[0], cargv.data());
         _exit(127);
     }
+    return pid;
+}
+
+RunResult KqspoolTest::Kqspool(const std::vector<std::string>& args, const std::string& input) {
+    RunResult result;
+    const std::string outPath = Path("stdout.txt");
+    const std::string errPath = Path("stderr.txt");
+    std::vector<std::string> argv{program_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t pid = out >= 0 && err >= 0 ? Spawn(argv, input, out, err) : -1;
+    close(out);
+    close(err);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) {
-        ADD_FAILURE() << "cannot run " << program;
+        ADD_FAILURE() << "cannot run " << program_;
         return result;
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const Bytes out = ReadFile(outPath);
-    const Bytes err = ReadFile(errPath);
-    result.out.assign(out.begin(), out.end());
-    result.err.assign(err.begin(), err.end());
+    const Bytes outBytes = ReadFile(outPath);
+    const Bytes errBytes = ReadFile(errPath);
+    result.out.assign(outBytes.begin(), outBytes.end());
+    result.err.assign(errBytes.begin(), errBytes.end());
     return result;
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +50,11 @@ class KqspoolTest : public ::testing::Test {
 
     // Runs kqspool with `args`, standard input from `input` (nothing by default).
     RunResult Kqspool(const std::vector<std::string>& args, const std::string& input = "/dev/null");
+    // Starts the program `argv[0]` of the build in the test's folder with its machine root, standard input
+    // from `input`, output and errors to the descriptors `out` and `err`; its process id (-1: not started).
+    pid_t Spawn(const std::vector<std::string>& argv, const std::string& input, int out, int err) const;
+    // A built program's path.
+    std::string Program(const std::string& name) const;
     const std::string& Dir() const { return dir_; }
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     // The language monitor's capture file in the machine.

@@ -1,181 +1,26 @@
-// The install and remove buttons on the stand-in, with the real install media beside the program: the
-// kit's whole life by each path (install, print with kqspool, remove, and the machine as it was), and the
-// failures of both sequences as the user sees them.
-#include "dialog_harness.h"
+// The 32-bit installer's install and remove buttons on the stand-in, with the real install media beside the
+// program: the kit's whole life by each path (install, print with kqspool, remove, and the machine as it was),
+// the failures of both sequences as the user sees them, and the installer started on 64-bit Windows.
+#include "kit_life.h"
 
-#include "escpos.h"
-#include "kqmon.h"
+#include "kit_names.h"
 #include "kqwin/test_control.h"
+#include "machine.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 
 namespace kqsetuptest {
 namespace {
 
 namespace control = kqwin::control;
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
-constexpr char kProgram[] = "C:\\Setup\\KqtSetup.exe";
-
-std::string Bin() {
-    const char* bin = std::getenv("KQ_TEST_BIN");
-    return bin ? bin : "";
-}
-
-std::string ReadHost(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-// Every file of the machine with its content, and its registry, keyed by path.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(root)) {
-        if (e.is_regular_file()) {
-            files[fs::relative(e.path(), root).string()] = ReadHost(e.path().string());
-        }
-    }
-    return files;
-}
-
-// The lines of `text` that `other` lacks.
-Strings Lines(const std::string& text, const std::string& other) {
-    std::istringstream in(text);
-    Strings out;
-    for (std::string line; std::getline(in, line);) {
-        if (other.find(line + "\n") == std::string::npos) {
-            out.push_back(line);
-        }
-    }
-    return out;
-}
-
-class InstallRemoveTest : public DialogTest {
-  protected:
-    void SetUp() override {
-        DialogTest::SetUp();
-        ASSERT_FALSE(Bin().empty());
-        Arrange();
-    }
-
-    // A machine with the setup folder as the build lays it out (the program, the two libraries, the media),
-    // a COM and an LPT port, the COM port's settings stored.
-    void Arrange() {
-        const std::string setup = control::HostPath("C:\\Setup");
-        fs::create_directories(setup);
-        // the simulated disk keeps names in lower case
-        const fs::path media = std::string(KQ_SOURCE_DIR) + "/media";
-        for (const auto& e : fs::recursive_directory_iterator(media)) {
-            std::string name = fs::relative(e.path(), media).string();
-            for (char& c : name) {
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            if (e.is_directory()) {
-                fs::create_directories(setup + "/" + name);
-            } else {
-                fs::copy_file(e.path(), setup + "/" + name);
-            }
-        }
-        fs::copy_file(Bin() + "/libkqprint.so", setup + "/kqprint.dll");
-        fs::copy_file(Bin() + "/libkqmon.so", setup + "/kqmon.dll");
-        control::SetProgramPath(kProgram);
-        SetPorts({"COM1:", "LPT1:"});
-        // the port's settings are the machine's: stored before, so that writing them back changes nothing
-        StoreDcb("COM1", MakeDcb(9600, 8, NOPARITY, ONESTOPBIT, kBinary));
-    }
-
-    // Runs the dialog and presses `button` once it is up.
-    INT_PTR Press(int button) {
-        return RunSetupDialog({[button](HWND dialog) {
-            SendMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
-        }});
-    }
-
-    Strings BoxTexts() const {
-        Strings out;
-        for (const Box& b : Boxes()) {
-            out.push_back(b.text);
-        }
-        return out;
-    }
-
-    // kqspool prints the bundled receipt through the installed printer, as its own process would.
-    int PrintSample() {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setenv("KQT50_ROOT", control::MachineRoot().c_str(), 1);
-            const std::string program = Bin() + "/kqspool";
-            const std::string job = std::string(KQ_SOURCE_DIR) + "/samples/receipt.prn";
-            execl(program.c_str(), program.c_str(), "print", job.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        control::ResetMachine(control::MachineRoot()); // the printing process changed the machine's files
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
+using InstallRemoveTest = KitLifeTest;
 
 TEST_F(InstallRemoveTest, WholeLifeByEachPathLeavesTheMachineAsItWas) {
-    struct Path {
-        const char* name;
-        DWORD platform;
-    };
-    for (const Path& path : {Path{"NT", VER_PLATFORM_WIN32_NT}, Path{"98/ME", VER_PLATFORM_WIN32_WINDOWS}}) {
-        SCOPED_TRACE(path.name);
-        const std::string root = Root() + "/" + (path.platform == VER_PLATFORM_WIN32_NT ? "nt" : "9x");
-        fs::create_directories(root);
-        control::ResetMachine(root);
-        Arrange();
-        control::SetWindowsVersion(path.platform, path.platform == VER_PLATFORM_WIN32_NT ? 5 : 4, 10);
-        control::ClearMessageBoxes();
-        const auto before = Snapshot(root);
-
-        EXPECT_EQ(Press(IDC_INSTALL), IDOK);
-        EXPECT_EQ(BoxTexts(), Strings{String(IDS_INSTALL_OK)});
-
-        ASSERT_EQ(PrintSample(), 0);
-        const std::string port = ReadHost(control::PortTarget("COM1:"));
-        const escpos::Bytes out(port.begin(), port.end());
-        EXPECT_EQ(escpos::CountRasterImages(out), 1u) << "the page's bands merged into one image";
-        const std::string capturePath = control::HostPath(kqmon::kCapturePath);
-        // the job went through the language monitor: its driver names the monitor that the kit registered
-        EXPECT_FALSE(port.empty());
-        EXPECT_EQ(ReadHost(capturePath), port) << "the monitor's copy is not the port's bytes";
-
-        control::ClearMessageBoxes();
-        EXPECT_EQ(Press(IDC_REMOVE), IDOK);
-        EXPECT_EQ(BoxTexts(), Strings{String(IDS_REMOVE_OK)});
-
-        auto after = Snapshot(root);
-        // What printing made, and the driver's files, which removal leaves: it deletes the driver's key only.
-        for (auto it = after.begin(); it != after.end();) {
-            const std::string& name = it->first;
-            const bool printed =
-                name == fs::relative(capturePath, root).string() || name.rfind("ports/", 0) == 0;
-            const bool driverFile = name.find("spool/drivers/w32x86/3/") != std::string::npos;
-            it = (printed || (driverFile && !before.count(name))) ? after.erase(it) : std::next(it);
-        }
-        for (const auto& [name, content] : before) {
-            EXPECT_TRUE(after.count(name)) << name << " is gone";
-            if (after.count(name) && name.find("registry") != std::string::npos) {
-                EXPECT_EQ(Lines(after[name], content), Strings{}) << "registry lines left behind";
-                EXPECT_EQ(Lines(content, after[name]), Strings{}) << "registry lines gone";
-            }
-        }
-        for (const auto& [name, content] : after) {
-            EXPECT_TRUE(before.count(name)) << name << " was left behind";
-        }
+    for (const Windows& windows : {kWindowsXp, kWindows98}) {
+        WholeLife(windows, "spool/drivers/w32x86/3/");
     }
 }
 
@@ -183,55 +28,62 @@ TEST_F(InstallRemoveTest, WholeLifeByEachPathLeavesTheMachineAsItWas) {
 // rundll32.exe planted beside the program is never run.
 TEST_F(InstallRemoveTest, NtPathStartsTheSystemsRundll32WithTheExactParameters) {
     { std::ofstream(control::HostPath("C:\\Setup\\rundll32.exe")) << "planted"; }
-    control::ClearProcessStarts();
-    EXPECT_EQ(Press(IDC_INSTALL), IDOK);
-    const std::vector<control::ProcessStart> starts = control::ProcessStarts();
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].file, "C:\\WINDOWS\\SYSTEM32\\rundll32.exe");
-    EXPECT_EQ(starts[0].parameters,
+    EXPECT_EQ(InstallAndTakeRundll32Parameters(),
               "PRINTUI.DLL,PrintUIEntry /if /b \"KQT-50 Receipt\" /f \"C:\\Setup\\NT\\KQT50.INF\" /r \"COM1:\" /w /v "
               "\"Windows 2000 or XP\" /m \"KQT-50 Receipt\"");
-    EXPECT_EQ(starts[0].verb, "open");
-    EXPECT_EQ(starts[0].mask, 0x140u);
 }
 
-// What goes wrong in the install, and what the user sees of it.
+// What goes wrong in the install, and what the user sees of it. PrintUIEntry returns nothing and rundll32 ends
+// with 0 whatever it did: a failed install from the NT media shows in the tail, where the printer cannot be
+// opened. A nonzero exit code, which Windows' rundll32 does not give, still ends the install at once.
 TEST_F(InstallRemoveTest, InstallFailuresAsTheUserSeesThem) {
     struct Case {
         const char* what;
-        DWORD platform;
+        Windows windows;
         std::function<void()> arrange;
         INT_PTR result;
         std::vector<UINT> boxes;
+        UINT status; // the status line afterwards
         bool printer; // a printer of the model is there afterwards
     };
     const Case cases[] = {
-        {"no INF beside the program", VER_PLATFORM_WIN32_NT,
-         [] { fs::remove_all(control::HostPath("C:\\Setup\\NT")); }, IDCANCEL, {IDS_INF_NOT_FOUND}, false},
-        {"rundll32 ends with a nonzero exit code", VER_PLATFORM_WIN32_NT, [] { control::ForceNextRundll32Exit(5); },
-         IDCANCEL, {IDS_SYSTEM_ERROR}, false},
-        {"the driver cannot be added, no error given", VER_PLATFORM_WIN32_WINDOWS,
+        {"no INF beside the program", kWindowsXp, [] { fs::remove_all(control::HostPath("C:\\Setup\\NT")); },
+         IDCANCEL, {IDS_INF_NOT_FOUND}, IDS_CLICK_INSTALL, false},
+        {"PrintUIEntry finds no model for this Windows", kWindowsXp, [] { RenameModelIn("C:\\Setup\\NT\\KQT50.INF", "Velmora.NTx86"); },
+         IDCANCEL, {IDS_CANNOT_OPEN_PRINTER, IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"PrintUIEntry misses a DLL of the kit",
+         kWindowsXp, [] { fs::remove(control::HostPath("C:\\Setup\\NT\\i386\\KQMON.DLL")); }, IDCANCEL,
+         {IDS_CANNOT_OPEN_PRINTER, IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"PrintUIEntry cannot add the driver", kWindowsXp,
+         [] { control::InjectFault({control::Op::AddPrinterDriver, 1, control::FaultKind::Fail, 0, 5}); }, IDCANCEL,
+         {IDS_CANNOT_OPEN_PRINTER, IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"rundll32 cannot be started", kWindowsXp,
+         [] { control::InjectFault({control::Op::ShellExecuteEx, 1, control::FaultKind::Fail, 0, 2}); }, IDCANCEL,
+         {IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"rundll32 ends with a nonzero exit code", kWindowsXp, [] { control::ForceNextRundll32Exit(5); }, IDCANCEL,
+         {IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"the driver cannot be added, no error given", kWindows98,
          [] { control::InjectFault({control::Op::AddPrinterDriver, 1, control::FaultKind::Fail, 0, 0}); }, IDCANCEL,
-         {IDS_SYSTEM_ERROR}, false},
-        {"the printer cannot be added, no error given", VER_PLATFORM_WIN32_WINDOWS,
+         {IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"the printer cannot be added, no error given", kWindows98,
          [] { control::InjectFault({control::Op::AddPrinter, 1, control::FaultKind::Fail, 0, 0}); }, IDCANCEL,
-         {IDS_SYSTEM_ERROR}, false},
-        {"the properties cannot be set", VER_PLATFORM_WIN32_NT,
+         {IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, false},
+        {"the properties cannot be set", kWindowsXp,
          [] { control::InjectFault({control::Op::SetPrinter, 1, control::FaultKind::Fail, 0, 5}); }, IDCANCEL,
-         {IDS_SET_PROPERTIES_FAILED, IDS_SYSTEM_ERROR}, true},
+         {IDS_SET_PROPERTIES_FAILED, IDS_SYSTEM_ERROR}, IDS_STEP_FAILED, true},
     };
-    for (const Case& c : cases) {
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
         SCOPED_TRACE(c.what);
-        static int machine = 0;
-        const std::string root = Root() + "/case" + std::to_string(++machine);
-        fs::create_directories(root);
-        control::ResetMachine(root);
-        Arrange();
-        control::SetWindowsVersion(c.platform, c.platform == VER_PLATFORM_WIN32_NT ? 5 : 4, 10);
-        c.arrange();
+        ASSERT_NO_FATAL_FAILURE(FreshMachine("case" + std::to_string(i), c.windows));
+        ASSERT_NO_FATAL_FAILURE(c.arrange());
         control::ResetCounters();
         bool cancelled = false;
-        EXPECT_EQ(RunSetupDialog({[](HWND d) { SendMessageA(GetDlgItem(d, IDC_INSTALL), BM_CLICK, 0, 0); }},
+        std::string status;
+        EXPECT_EQ(RunSetupDialog({[&](HWND d) {
+                                     SendMessageA(GetDlgItem(d, IDC_INSTALL), BM_CLICK, 0, 0);
+                                     status = Text(d, IDC_STATUS);
+                                 }},
                                  &cancelled),
                   c.result);
         // the INF check leaves the dialog open (the harness cancels it); the sequences close it themselves
@@ -241,11 +93,64 @@ TEST_F(InstallRemoveTest, InstallFailuresAsTheUserSeesThem) {
             want.push_back(String(id));
         }
         EXPECT_EQ(BoxTexts(), want);
+        EXPECT_EQ(status, String(c.status));
         CStringArray printers;
         EXPECT_EQ(CSetupDlg().FindInstalledPrinters(printers) != FALSE, c.printer);
         control::ClearFaults();
-        control::ClearMessageBoxes();
     }
+}
+
+// The 32-bit installer on 64-bit Windows installs nothing itself: it starts the kit's 64-bit installer by its
+// full path and ends, or says that there is none; on 32-bit Windows, and on Windows 2000, which has no
+// IsWow64Process, its dialog opens as always. The program is a 32-bit image here, as the built one is.
+TEST_F(InstallRemoveTest, On64BitWindowsThe32BitInstallerHandsOverOrRefuses) {
+    const Windows windows2000{"Windows 2000", VER_PLATFORM_WIN32_NT, 5, 0, PROCESSOR_ARCHITECTURE_INTEL};
+    struct Case {
+        Windows windows;
+        bool setup64; // the 64-bit installer lies in the kit folder
+        bool handedOver;
+        std::vector<UINT> boxes;
+        bool dialog;
+    };
+    const Case cases[] = {
+        {kWindows7X64, true, true, {}, false},
+        {kWindows7X64, false, false, {IDS_NO_64BIT_SETUP}, false},
+        {kWindowsXp, true, false, {}, true},
+        {windows2000, true, false, {}, true},
+    };
+    const std::string setup64 = std::string(kKitFolder) + "\\" + kqkit::kSetup64File;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(std::string(c.windows.name) + (c.setup64 ? ", with KqtSetup64.exe" : ", without KqtSetup64.exe"));
+        ASSERT_NO_FATAL_FAILURE(FreshMachine("machine" + std::to_string(i), c.windows));
+        kqtest::WriteImageHeaders(kProgram, IMAGE_FILE_MACHINE_I386);
+        if (c.setup64) {
+            kqtest::WriteImageHeaders(setup64, IMAGE_FILE_MACHINE_AMD64);
+        }
+        const Snapshot before = TakeSnapshot();
+        control::ClearProcessStarts();
+        BOOL started = TRUE;
+        bool cancelled = false;
+        Drive([&] { return static_cast<INT_PTR>(started = App().InitInstance()); },
+              [] { return AfxGetMainWnd() ? AfxGetMainWnd()->m_hWnd : nullptr; }, {}, &cancelled);
+        EXPECT_FALSE(started) << "the application ends without a message loop";
+        EXPECT_EQ(cancelled, c.dialog) << "the dialog opened, and was cancelled";
+        const auto starts = control::ProcessStarts();
+        ASSERT_EQ(starts.size(), c.handedOver ? 1u : 0u);
+        if (c.handedOver) {
+            EXPECT_EQ(starts[0].file, setup64);
+            EXPECT_EQ(starts[0].verb, "open");
+            EXPECT_EQ(starts[0].directory, kKitFolder);
+            EXPECT_EQ(starts[0].parameters, "");
+        }
+        Strings want;
+        for (UINT id : c.boxes) {
+            want.push_back(String(id));
+        }
+        EXPECT_EQ(BoxTexts(), want);
+        ExpectMachineAsBefore(before, "");
+    }
+    EXPECT_NE(String(IDS_NO_64BIT_SETUP).find(kqkit::kSetup64File), std::string::npos) << "the message names it";
 }
 
 // Two printers of the model: the first cannot be deleted, so the second is not tried, message 111 shows

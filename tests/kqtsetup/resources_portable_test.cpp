@@ -252,7 +252,7 @@ TEST(KqtSetupResources, SerialListsAreFilledInOrderWithCodePage949Items) {
 }
 
 TEST(KqtSetupResources, StringTableLoadsAsKoreanText) {
-    const char* const strings[] = { // 101 to 123
+    const char* const strings[] = { // 101 to 124
         "정보(&A)...",
         "포트를 선택하세요.",
         "장치 파일을 찾을 수 없습니다.\n장치파일은 Windows 2000이나 XP 등 NT계열은 현재 디렉토리 밑의 NT 디렉토리에 "
@@ -277,14 +277,16 @@ TEST(KqtSetupResources, StringTableLoadsAsKoreanText) {
         "제거 했습니다.",
         "실패 했습니다.",
         "포트 설정 중 입니다.",
+        "64비트 Windows에서는 64비트 설치 프로그램(KqtSetup64.exe)으로 설치해야 합니다.\nKqtSetup64.exe를 찾거나 "
+        "실행할 수 없습니다.\n설치 폴더 전체를 복사한 다음, 다시 설치하세요.",
     };
-    static_assert(sizeof(strings) / sizeof(strings[0]) == IDS_STEP_PORT - IDS_ABOUTBOX + 1);
+    static_assert(sizeof(strings) / sizeof(strings[0]) == IDS_NO_64BIT_SETUP - IDS_ABOUTBOX + 1);
     char buffer[1024];
-    for (UINT id = IDS_ABOUTBOX; id <= IDS_STEP_PORT; ++id) {
+    for (UINT id = IDS_ABOUTBOX; id <= IDS_NO_64BIT_SETUP; ++id) {
         const int n = LoadStringA(nullptr, id, buffer, sizeof(buffer));
         EXPECT_EQ(FromKorean(buffer, n), strings[id - IDS_ABOUTBOX]) << "string " << id;
     }
-    for (UINT unused : {IDS_ABOUTBOX - 1, IDS_STEP_PORT + 1}) { // in the same blocks of 16, without text
+    for (UINT unused : {IDS_ABOUTBOX - 1, IDS_NO_64BIT_SETUP + 1}) { // in the same blocks of 16, without text
         EXPECT_EQ(LoadStringA(nullptr, unused, buffer, sizeof(buffer)), 0) << "string " << unused;
     }
     // The name the installer gives the printer and driver is the one that removal and kqspool use.

@@ -477,6 +477,30 @@ TEST(PreviewTest, OnePictureAReceiptEndsEachAtItsCut) {
     EXPECT_TRUE(stacked.dots == whole.picture.dots);
 }
 
+TEST(PreviewTest, ACommandTooLongToKeepIsSkippedAndWhatFollowsIsDrawn) {
+    // an image that says it is far longer than the preview keeps, and barcode data that runs on past it,
+    // each followed by a line of text; fed in pieces as a line brings them
+    const size_t longer = preview::kLongestCommand + 1000;
+    Stream image = Bytes({0x1D, 'v', '0', 0, 0xE8, 0x03}) + Bytes({0x00, 0x42}); // 1000 x 16,896 bytes
+    image.resize(8 + 1000u * 0x4200, 0x55);
+    Stream barcode = Bytes({0x1D, 'k', 4});
+    barcode.resize(3 + longer, 'A');
+    barcode.push_back(0);
+    const Fonts fonts = TestFonts();
+    for (const Stream& command : {image, barcode}) {
+        const Stream stream = command + Text("X\n");
+        ASSERT_GT(command.size(), preview::kLongestCommand);
+        Renderer renderer(fonts);
+        WriteInPieces(renderer, stream, 1 << 16);
+        const Preview p = renderer.Finish();
+        ASSERT_EQ(p.warnings.size(), 1u);
+        EXPECT_NE(p.warnings[0].find("longer than the preview keeps"), std::string::npos) << p.warnings[0];
+        const Box x = Extent(p.picture, kDot);
+        EXPECT_EQ(x.width(), 12) << "the X after it, and nothing of the command";
+        EXPECT_EQ(x.height(), 24);
+    }
+}
+
 TEST(PreviewTest, PngHoldsThePictureDotForDot) {
     const Preview out = Render(Text("HX\n") + Bytes({0x1D, 'V', 1}), TestFonts());
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), std::fclose);

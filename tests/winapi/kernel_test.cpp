@@ -233,5 +233,57 @@ TEST_F(KernelTest, RegistryFindsKeysInAnyCaseAmongNeighbours) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Order\\ab_", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
+// IsWow64Process is looked up at run time, as a program for Windows 2000 must: Windows 2000 and 98 lack it. It
+// tells a 32-bit program (whose file is an x86 image) on 64-bit Windows; a program that is no PE image (the
+// Linux build) counts as built for its machine.
+TEST_F(KernelTest, Wow64IsLookedUpAndTellsA32BitProgramOn64BitWindows) {
+    struct Case {
+        const char* what;
+        DWORD platform;
+        DWORD major;
+        DWORD minor;
+        WORD architecture;
+        WORD program; // the machine of the program's image; 0: no image
+        bool found;
+        BOOL wow64;
+    };
+    const DWORD nt = VER_PLATFORM_WIN32_NT;
+    const WORD x86 = PROCESSOR_ARCHITECTURE_INTEL;
+    const WORD x64 = PROCESSOR_ARCHITECTURE_AMD64;
+    const Case cases[] = {
+        {"Windows 98 lacks it", VER_PLATFORM_WIN32_WINDOWS, 4, 10, x86, IMAGE_FILE_MACHINE_I386, false, FALSE},
+        {"Windows 2000 lacks it", nt, 5, 0, x86, IMAGE_FILE_MACHINE_I386, false, FALSE},
+        {"a 32-bit program on 32-bit Windows XP", nt, 5, 1, x86, IMAGE_FILE_MACHINE_I386, true, FALSE},
+        {"a 32-bit program on 64-bit Windows", nt, 6, 1, x64, IMAGE_FILE_MACHINE_I386, true, TRUE},
+        {"a 64-bit program on 64-bit Windows", nt, 6, 1, x64, IMAGE_FILE_MACHINE_AMD64, true, FALSE},
+        {"a program that is no image on 64-bit Windows", nt, 6, 1, x64, 0, true, FALSE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        control::SetWindowsVersion(c.platform, c.major, c.minor, c.architecture);
+        const std::string program = std::string("C:\\Setup\\") + (c.program ? "image" : "none") + ".exe";
+        if (c.program) {
+            WriteImageHeaders(program, c.program);
+        }
+        control::SetProgramPath(program);
+        const HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+        ASSERT_NE(kernel, nullptr);
+        EXPECT_EQ(GetModuleHandleA("kernel32"), kernel);
+        using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+        const auto isWow64 =
+            reinterpret_cast<IsWow64Fn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "IsWow64Process")));
+        ASSERT_EQ(isWow64 != nullptr, c.found);
+        if (!isWow64) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+            continue;
+        }
+        BOOL wow64 = 2;
+        ASSERT_TRUE(isWow64(GetCurrentProcess(), &wow64));
+        EXPECT_EQ(wow64, c.wow64);
+    }
+    EXPECT_EQ(GetProcAddress(GetModuleHandleA("kernel32.dll"), "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+}
+
 } // namespace
 } // namespace kqtest

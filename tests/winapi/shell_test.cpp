@@ -1,6 +1,8 @@
 // The stand-in's shell and rundll32: how ShellExecuteExA finds and runs a program, and the installs that the
 // installer starts through rundll32 (PrintUIEntry from the NT INF, InstallHinfSection from the Chicago INF),
-// with the spooler and registry calls of the installer's remove sequence after them.
+// with the spooler and registry calls of the installer's remove sequence after them. The entries return
+// nothing and rundll32 exits with 0 whatever they did: what failed is seen by calling the entry itself, as a
+// program that loads the DLL would, and reading its last error.
 #include "kqmon.h"
 #include "machine.h"
 
@@ -15,17 +17,49 @@
 namespace kqtest {
 namespace {
 
-const std::string kMedia =
-    (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "media").string();
 constexpr char kSetupDir[] = "C:\\KQT50";
 constexpr char kPrinter[] = "KQT-50 Receipt";
 constexpr char kDriversKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-3";
 constexpr char kDriverDir[] = "C:\\WINDOWS\\System32\\spool\\DRIVERS\\W32X86\\3";
 
-std::string NtParameters(const std::string& model = kPrinter, const std::string& port = "COM1:") {
+std::string NtParameters(const std::string& model = kPrinter, const std::string& port = "COM1:",
+                         const std::string& driver = "/v \"Windows 2000 or XP\"") {
     return std::string("PRINTUI.DLL,PrintUIEntry /if /b \"") + kPrinter + "\" /f \"" + kSetupDir +
-           "\\NT\\KQT50.INF\" /r \"" + port + "\" /w /v \"Windows 2000 or XP\" /m \"" + model + "\"";
+           "\\NT\\KQT50.INF\" /r \"" + port + "\" /w " + driver + " /m \"" + model + "\"";
+}
+
+// The 64-bit driver's options, as Microsoft's PrintUIEntry reference names them.
+constexpr char kX64Driver[] = "/h \"x64\" /v \"Type 3 - User Mode\"";
+
+} // namespace
+} // namespace kqtest
+
+// PRINTUI.DLL's entry, as it exports it (no SDK header declares it).
+extern "C" void WINAPI PrintUIEntryW(HWND window, HINSTANCE module, LPCWSTR commandLine, INT show);
+
+namespace kqtest {
+namespace {
+
+// Calls the entry that a rundll32 command line ("DLL,Entry arguments") names, as rundll32 calls it, and gives
+// the last error it left: 0 when it did its work.
+DWORD CallEntry(const std::string& parameters) {
+    const std::string tail = parameters.substr(parameters.find(',') + 1);
+    const size_t blank = tail.find(' ');
+    const std::string entry = tail.substr(0, blank);
+    const std::string arguments = blank == std::string::npos ? std::string() : tail.substr(blank + 1);
+    SetLastError(0xDEAD);
+    if (entry.find("PrintUIEntry") != std::string::npos) {
+        std::u16string wide(arguments.size() + 1, u'\0');
+        wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, arguments.c_str(), -1, wide.data(),
+                                                            static_cast<int>(wide.size()))));
+        PrintUIEntryW(nullptr, nullptr, wide.c_str(), SW_SHOWNORMAL);
+    } else if (entry.find("InstallHinfSection") != std::string::npos) {
+        InstallHinfSectionA(nullptr, nullptr, arguments.c_str(), SW_SHOWNORMAL);
+    } else {
+        ADD_FAILURE() << "no entry in " << parameters;
+    }
+    return GetLastError();
 }
 
 struct Started {
@@ -111,18 +145,7 @@ class ShellTest : public MachineTest {
   protected:
     // The setup folder as the build lays it out: the media beside the program, the built libraries as the
     // DLLs that the INFs name.
-    void StageSetup() {
-        const char* bin = std::getenv("KQ_TEST_BIN");
-        ASSERT_NE(bin, nullptr);
-        const std::string setup = kSetupDir;
-        for (const char* f : {"NT/KQT50.INF", "NT/KQT50.GPD", "Chicago/KQT50.INF"}) {
-            std::string target = setup + "\\" + f;
-            target[target.find('/')] = '\\';
-            ASSERT_TRUE(CopyFileA((kMedia + "/" + f).c_str(), target.c_str(), FALSE)) << f;
-        }
-        ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqprint.so").c_str(), (setup + "\\KQPRINT.DLL").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqmon.so").c_str(), (setup + "\\KQMON.DLL").c_str(), FALSE));
-    }
+    void StageSetup() { StageKit(kSetupDir); }
 
     // A fresh machine of its own for each case of a table.
     void FreshMachine(const std::string& name) {
@@ -139,28 +162,30 @@ TEST_F(ShellTest, ABareNameIsSearchedAsWindowsSearchesIt) {
     ASSERT_EQ(GetCurrentDirectoryA(sizeof(cwd), cwd), std::strlen(kSetupDir));
     EXPECT_STREQ(cwd, kSetupDir) << "the current directory starts as the program's folder";
     const std::string system = "C:\\WINDOWS\\SYSTEM32\\rundll32.exe";
-    // The machine's rundll32 runs the command line and fails on a DLL it does not have; a program planted
-    // elsewhere "runs" and exits with 0.
+    // The machine's rundll32 runs the command line and shows that it has no such DLL; a program planted
+    // elsewhere "runs" and shows nothing. Both exit with 0.
     struct Case {
         const char* what;
         std::vector<std::string> planted;
         const char* file;
         const char* directory;
         std::string found;
-        DWORD exitCode;
+        bool systemRundll32;
     };
     const std::vector<Case> cases = {
-        {"nothing planted", {}, "rundll32.exe", nullptr, system, ERROR_MOD_NOT_FOUND},
-        {"no extension", {}, "rundll32", nullptr, system, ERROR_MOD_NOT_FOUND},
-        {"beside the program", {"C:\\KQT50\\rundll32.exe"}, "rundll32.exe", nullptr, "C:\\KQT50\\rundll32.exe", 0},
-        {"in the current directory", {"C:\\WORK\\rundll32.exe"}, "rundll32.exe", nullptr, "C:\\WORK\\rundll32.exe", 0},
+        {"nothing planted", {}, "rundll32.exe", nullptr, system, true},
+        {"no extension", {}, "rundll32", nullptr, system, true},
+        {"beside the program", {"C:\\KQT50\\rundll32.exe"}, "rundll32.exe", nullptr, "C:\\KQT50\\rundll32.exe", false},
+        {"in the current directory", {"C:\\WORK\\rundll32.exe"}, "rundll32.exe", nullptr, "C:\\WORK\\rundll32.exe",
+         false},
         {"the program's folder before the current directory",
-         {"C:\\WORK\\rundll32.exe", "C:\\KQT50\\rundll32.exe"}, "rundll32.exe", nullptr, "C:\\KQT50\\rundll32.exe", 0},
+         {"C:\\WORK\\rundll32.exe", "C:\\KQT50\\rundll32.exe"}, "rundll32.exe", nullptr, "C:\\KQT50\\rundll32.exe",
+         false},
         {"the given directory before the system", {"C:\\TOOLS\\rundll32.exe"}, "rundll32.exe", "C:\\TOOLS",
-         "C:\\TOOLS\\rundll32.exe", 0},
-        {"in the Windows directory", {"C:\\WINDOWS\\other.exe"}, "other.exe", nullptr, "C:\\WINDOWS\\other.exe", 0},
+         "C:\\TOOLS\\rundll32.exe", false},
+        {"in the Windows directory", {"C:\\WINDOWS\\other.exe"}, "other.exe", nullptr, "C:\\WINDOWS\\other.exe", false},
         {"the system's own by its full path", {"C:\\KQT50\\rundll32.exe"}, "c:\\windows\\system32\\RUNDLL32.EXE",
-         nullptr, "c:\\windows\\system32\\RUNDLL32.EXE", ERROR_MOD_NOT_FOUND},
+         nullptr, "c:\\windows\\system32\\RUNDLL32.EXE", true},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -171,10 +196,17 @@ TEST_F(ShellTest, ABareNameIsSearchedAsWindowsSearchesIt) {
         for (const std::string& p : c.planted) {
             PutFile(p, "a program");
         }
+        control::ClearMessageBoxes();
         const Started r = Start(c.file, "NOSUCH.DLL,Entry", c.directory);
         ASSERT_TRUE(r.started);
         EXPECT_GT(r.instance, 32u);
-        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.exitCode, 0u);
+        const auto boxes = control::MessageBoxes();
+        ASSERT_EQ(boxes.size(), c.systemRundll32 ? 1u : 0u);
+        if (c.systemRundll32) {
+            EXPECT_EQ(boxes[0].caption, "RunDLL");
+            EXPECT_NE(boxes[0].text.find("NOSUCH.DLL"), std::string::npos) << boxes[0].text;
+        }
         const auto starts = control::ProcessStarts();
         ASSERT_EQ(starts.size(), 1u);
         EXPECT_EQ(starts[0].file, c.found);
@@ -230,7 +262,8 @@ TEST_F(ShellTest, PrintUIEntryInstallsTheNtInfIntoAWorkingPrinter) {
             << f << " is moved into the version folder";
     }
     const std::string processorFile = "C:\\WINDOWS\\System32\\spool\\PRTPROCS\\W32X86\\KQPRINT.DLL";
-    EXPECT_EQ(FileBytes(control::HostPath(processorFile)), FileBytes(control::HostPath("C:\\KQT50\\KQPRINT.DLL")));
+    EXPECT_EQ(FileBytes(control::HostPath(processorFile)),
+              FileBytes(control::HostPath("C:\\KQT50\\NT\\i386\\KQPRINT.DLL")));
     EXPECT_TRUE(FileExists("C:\\WINDOWS\\SYSTEM32\\KQMON.DLL"));
     EXPECT_EQ(RegValue("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZIDERIVAR", "Driver"), "KQMON.DLL");
     EXPECT_EQ(RegValue("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Print "
@@ -316,8 +349,9 @@ TEST_F(ShellTest, PrintUIEntryInstallsTheNtInfIntoAWorkingPrinter) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PRINTER_DRIVER));
 }
 
-// What breaks an install ends rundll32 with the error of what failed, as the installer reads it.
-TEST_F(ShellTest, BrokenInstallsEndRundll32WithTheirError) {
+// What breaks an install: PrintUIEntry fails with the error of what failed, and no printer is made; rundll32,
+// which ran it, exits with 0 all the same.
+TEST_F(ShellTest, BrokenInstallsFailInTheEntryWhileRundll32ExitsWithZero) {
     auto editInf = [](const std::string& from, const std::string& to) {
         const std::string inf = "C:\\KQT50\\NT\\KQT50.INF";
         std::string text = ReadText(inf);
@@ -330,12 +364,13 @@ TEST_F(ShellTest, BrokenInstallsEndRundll32WithTheirError) {
         const char* what;
         std::function<void()> breakIt;
         std::string parameters;
-        DWORD exitCode;
+        DWORD error;
         bool printerRemains = false;
     };
     const std::vector<Case> cases = {
         {"a model the INF does not have", [] {}, NtParameters("KQT-60 Receipt"), ERROR_UNKNOWN_PRINTER_DRIVER},
-        {"a source file missing", [] { DeleteFileA("C:\\KQT50\\KQMON.DLL"); }, NtParameters(), ERROR_FILE_NOT_FOUND},
+        {"a source file missing", [] { DeleteFileA("C:\\KQT50\\NT\\i386\\KQMON.DLL"); }, NtParameters(),
+         ERROR_FILE_NOT_FOUND},
         {"the GPD missing from NT", [] { DeleteFileA("C:\\KQT50\\NT\\KQT50.GPD"); }, NtParameters(),
          ERROR_FILE_NOT_FOUND},
         {"a port the machine does not have", [] {}, NtParameters(kPrinter, "COM9:"), ERROR_UNKNOWN_PORT},
@@ -358,27 +393,162 @@ TEST_F(ShellTest, BrokenInstallsEndRundll32WithTheirError) {
          NtParameters(), ERROR_ACCESS_DENIED},
         {"the driver cannot be added, no reason given",
          [] { control::InjectFault({control::Op::AddPrinterDriver, 1}); }, NtParameters(), ERROR_GEN_FAILURE},
-        {"an entry PRINTUI.DLL does not have", [] {}, "PRINTUI.DLL,PrintUIMain /if", ERROR_PROC_NOT_FOUND},
-        {"a DLL the system does not have", [] {}, "PRINTUX.DLL,PrintUIEntry /if", ERROR_MOD_NOT_FOUND},
-        {"PRINTUI.DLL on Windows 98", [] { control::SetWindowsVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10); },
-         NtParameters(), ERROR_MOD_NOT_FOUND},
         {"an option PrintUIEntry does not know", [] {}, NtParameters() + " /x", ERROR_INVALID_PARAMETER},
+        {"a kernel-mode driver", [] {}, NtParameters(kPrinter, "COM1:", "/v \"Type 2 - Kernel Mode\""),
+         ERROR_INVALID_PARAMETER},
+        {"an architecture PrintUIEntry does not know", [] {}, NtParameters(kPrinter, "COM1:", "/h \"ARM\""),
+         ERROR_INVALID_PARAMETER},
+        {"the 64-bit driver on 32-bit Windows", [] {}, NtParameters(kPrinter, "COM1:", kX64Driver),
+         ERROR_INVALID_ENVIRONMENT},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.what);
-        ASSERT_NO_FATAL_FAILURE(FreshMachine("case" + std::to_string(i)));
-        ASSERT_NO_FATAL_FAILURE(c.breakIt());
+        for (const bool throughRundll32 : {true, false}) {
+            ASSERT_NO_FATAL_FAILURE(FreshMachine("case" + std::to_string(i) + (throughRundll32 ? "r" : "e")));
+            ASSERT_NO_FATAL_FAILURE(c.breakIt());
+            if (throughRundll32) {
+                const Started r = Start("rundll32.exe", c.parameters);
+                ASSERT_TRUE(r.started);
+                EXPECT_EQ(r.exitCode, 0u);
+            } else {
+                EXPECT_EQ(CallEntry(c.parameters), c.error);
+            }
+            control::ClearFaults();
+            HANDLE h = nullptr;
+            const BOOL printer = OpenPrinterA(const_cast<LPSTR>(kPrinter), &h, nullptr);
+            EXPECT_EQ(printer != FALSE, c.printerRemains);
+            if (printer) {
+                ClosePrinter(h);
+            }
+        }
+    }
+}
+
+// Which models section PrintUIEntry reads: Windows 2000 only the undecorated one, Windows XP and later 32-bit
+// NTx86 (without falling back), 64-bit Windows only NTamd64. A section is made to miss the model by renaming it
+// there.
+TEST_F(ShellTest, PrintUIEntryReadsTheModelsSectionOfItsWindows) {
+    struct Case {
+        const char* what;
+        DWORD major;
+        DWORD minor;
+        WORD architecture;
+        const char* renamedIn; // the models section without the model
+        DWORD error;
+        bool plainNt = false;  // NTx86 is a plain NT decoration instead, and the only one
+    };
+    const Case cases[] = {
+        {"Windows XP takes NTx86", 5, 1, PROCESSOR_ARCHITECTURE_INTEL, "Velmora", 0},
+        {"Windows XP takes only NTx86", 5, 1, PROCESSOR_ARCHITECTURE_INTEL, "Velmora.NTx86",
+         ERROR_UNKNOWN_PRINTER_DRIVER},
+        {"Windows 2000 takes the undecorated one", 5, 0, PROCESSOR_ARCHITECTURE_INTEL, "Velmora.NTx86", 0},
+        {"Windows 2000 takes only the undecorated one", 5, 0, PROCESSOR_ARCHITECTURE_INTEL, "Velmora",
+         ERROR_UNKNOWN_PRINTER_DRIVER},
+        {"64-bit Windows takes NTamd64", 6, 1, PROCESSOR_ARCHITECTURE_AMD64, "Velmora.NTx86", 0},
+        {"64-bit Windows takes nothing but NTamd64", 6, 1, PROCESSOR_ARCHITECTURE_AMD64, "Velmora.NTamd64",
+         ERROR_UNKNOWN_PRINTER_DRIVER},
+        {"Windows XP takes a plain NT decoration", 5, 1, PROCESSOR_ARCHITECTURE_INTEL, "Velmora", 0, true},
+        {"64-bit Windows takes no plain NT decoration", 6, 1, PROCESSOR_ARCHITECTURE_AMD64, "Velmora",
+         ERROR_UNKNOWN_PRINTER_DRIVER, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(FreshMachine(c.what));
+        control::SetWindowsVersion(VER_PLATFORM_WIN32_NT, c.major, c.minor, c.architecture);
+        const std::string inf = "C:\\KQT50\\NT\\KQT50.INF";
+        std::string text = ReadText(inf);
+        const std::string line = "[" + std::string(c.renamedIn) + "]\n\"KQT-50 Receipt\"";
+        const size_t at = text.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        text.replace(at + line.size() - 8, 8, "Receipt2\"");
+        if (c.plainNt) {
+            for (const auto& [from, to] : {std::pair<std::string, std::string>{",NTx86,NTamd64", ",NT"},
+                                           {"[Velmora.NTx86]", "[Velmora.NT]"}}) {
+                ASSERT_NE(text.find(from), std::string::npos) << from;
+                text.replace(text.find(from), from.size(), to);
+            }
+        }
+        PutFile(inf, text);
+        const bool x64 = c.architecture == PROCESSOR_ARCHITECTURE_AMD64;
+        EXPECT_EQ(CallEntry(NtParameters(kPrinter, "COM1:", x64 ? kX64Driver : "/v \"Windows 2000 or XP\"")), c.error);
+    }
+}
+
+// 64-bit Windows: PrintUIEntry with the 64-bit driver's options installs the driver for "Windows x64" with the
+// files of amd64\; with no /h it takes the machine's own architecture; a 32-bit driver it refuses to make a
+// printer with. The i386\ DLLs are 32-bit images here, so that the monitor of a wrong pick cannot be added.
+TEST_F(ShellTest, PrintUIEntryInstallsThe64BitKitOn64BitWindows) {
+    struct Case {
+        const char* what;
+        std::string driver; // the options that name the driver
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"the 64-bit driver's options", kX64Driver, 0},
+        {"the version alone", "/v \"Windows 2000 or XP\"", 0},
+        {"the options in other letter case", "/h \"X64\" /v \"type 3 - user mode\"", 0},
+        {"the 32-bit driver", "/h \"x86\" /v \"Type 3 - User Mode\"", ERROR_INVALID_ENVIRONMENT},
+    };
+    const std::string x64 = "C:\\WINDOWS\\System32\\spool";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(FreshMachine(c.what));
+        control::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, PROCESSOR_ARCHITECTURE_AMD64);
+        for (const char* dll : {"KQPRINT.DLL", "KQMON.DLL"}) {
+            WriteImageHeaders(std::string("C:\\KQT50\\NT\\i386\\") + dll, IMAGE_FILE_MACHINE_I386);
+        }
+        ASSERT_EQ(CallEntry(NtParameters(kPrinter, "COM1:", c.driver)), c.error);
+        if (c.error != 0) {
+            HANDLE h = nullptr;
+            EXPECT_FALSE(OpenPrinterA(const_cast<LPSTR>(kPrinter), &h, nullptr));
+            continue;
+        }
+        const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64";
+        EXPECT_EQ(RegValue(key + "\\Drivers\\Version-3\\" + kPrinter, "Data File"), "KQT50.GPD");
+        EXPECT_EQ(RegValue(key + "\\Print Processors\\KQPRINT", "Driver"), "KQPRINT.DLL");
+        EXPECT_EQ(RegValue("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-3\\" +
+                               std::string(kPrinter),
+                           "Driver"),
+                  "-");
+        EXPECT_TRUE(FileExists(x64 + "\\DRIVERS\\x64\\3\\KQT50.GPD"));
+        EXPECT_EQ(FileBytes(control::HostPath(x64 + "\\PRTPROCS\\x64\\KQPRINT.DLL")),
+                  FileBytes(control::HostPath("C:\\KQT50\\NT\\amd64\\KQPRINT.DLL")));
+        EXPECT_EQ(FileBytes(control::HostPath("C:\\WINDOWS\\SYSTEM32\\KQMON.DLL")),
+                  FileBytes(control::HostPath("C:\\KQT50\\NT\\amd64\\KQMON.DLL")));
+    }
+}
+
+// What rundll32 itself cannot call: a message box, as on Windows, and still exit code 0.
+TEST_F(ShellTest, Rundll32ShowsWhatItCannotCallAndExitsWithZero) {
+    struct Case {
+        const char* what;
+        DWORD platform;
+        std::string parameters;
+        const char* shown; // in the box's text
+    };
+    const Case cases[] = {
+        {"an entry PRINTUI.DLL does not have", VER_PLATFORM_WIN32_NT, "PRINTUI.DLL,PrintUIMain /if", "PrintUIMain"},
+        {"a DLL the system does not have", VER_PLATFORM_WIN32_NT, "PRINTUX.DLL,PrintUIEntry /if", "PRINTUX.DLL"},
+        {"PRINTUI.DLL on Windows 98", VER_PLATFORM_WIN32_WINDOWS, NtParameters(), "PRINTUI.DLL"},
+        {"a DLL of another folder than the system's", VER_PLATFORM_WIN32_NT,
+         "C:\\KQT50\\PRINTUI.DLL,PrintUIEntry /if", "C:\\KQT50\\PRINTUI.DLL"},
+        {"no entry at all", VER_PLATFORM_WIN32_NT, "PRINTUI.DLL", "PRINTUI.DLL"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(FreshMachine(c.what));
+        control::SetWindowsVersion(c.platform, c.platform == VER_PLATFORM_WIN32_NT ? 5 : 4, 10);
+        control::ClearMessageBoxes();
         const Started r = Start("rundll32.exe", c.parameters);
         ASSERT_TRUE(r.started);
-        EXPECT_EQ(r.exitCode, c.exitCode);
-        control::ClearFaults();
+        EXPECT_EQ(r.exitCode, 0u);
+        const auto boxes = control::MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "RunDLL");
+        EXPECT_NE(boxes[0].text.find(c.shown), std::string::npos) << boxes[0].text;
         HANDLE h = nullptr;
-        const BOOL printer = OpenPrinterA(const_cast<LPSTR>(kPrinter), &h, nullptr);
-        EXPECT_EQ(printer != FALSE, c.printerRemains);
-        if (printer) {
-            ClosePrinter(h);
-        }
+        EXPECT_FALSE(OpenPrinterA(const_cast<LPSTR>(kPrinter), &h, nullptr));
     }
 }
 
@@ -388,13 +558,13 @@ TEST_F(ShellTest, InstallHinfSectionInstallsTheChicagoInf) {
     ASSERT_NO_FATAL_FAILURE(StageSetup());
     control::SetWindowsVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
     const std::string without128 = "SETUPAPI.DLL,InstallHinfSection DefaultInstall 0 C:\\KQT50\\Chicago\\KQT50.INF";
-    EXPECT_EQ(Start("rundll32.exe", without128).exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
+    EXPECT_EQ(CallEntry(without128), static_cast<DWORD>(ERROR_FILE_NOT_FOUND))
         << "without 128 the files come from the system's setup source";
     const std::string params = "SETUPAPI.DLL,InstallHinfSection DefaultInstall 128 C:\\KQT50\\Chicago\\KQT50.INF";
     ASSERT_EQ(Start("rundll32.exe", params).exitCode, 0u);
     for (const char* f : {"KQPRINT.DLL", "KQMON.DLL"}) {
         EXPECT_EQ(FileBytes(control::HostPath(std::string("C:\\WINDOWS\\SYSTEM32\\") + f)),
-                  FileBytes(control::HostPath(std::string("C:\\KQT50\\") + f)))
+                  FileBytes(control::HostPath(std::string("C:\\KQT50\\Chicago\\") + f)))
             << f;
     }
     const std::string print = "System\\CurrentControlSet\\Control\\Print";
@@ -497,7 +667,7 @@ Quoted = "a ""quoted"" word; not a comment"
         ASSERT_EQ(RegSetValueExA(h, "Dropped", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
         RegCloseKey(h);
     }
-    ASSERT_EQ(Start("rundll32.exe", "setupapi,InstallHinfSection DefaultInstall 128 C:\\SRC\\TEST.INF").exitCode, 0u);
+    ASSERT_EQ(CallEntry("setupapi,InstallHinfSection DefaultInstall 128 C:\\SRC\\TEST.INF"), 0u);
     EXPECT_EQ(ReadText("C:\\OUT\\a.txt"), "file a");
     EXPECT_EQ(ReadText("C:\\OUT\\copy.txt"), "file b");
     EXPECT_EQ(ReadText("C:\\OUT\\b.txt"), "file b");
@@ -531,10 +701,9 @@ Quoted = "a ""quoted"" word; not a comment"
     // The printer class's directory ids exist only in a printer install.
     PutFile("C:\\SRC\\PRN.INF", "[Version]\nSignature=$Windows NT$\n[DefaultInstall]\nCopyFiles=@b.txt\n"
                                 "[DestinationDirs]\nDefaultDestDir=66000\n");
-    EXPECT_EQ(Start("rundll32.exe", "SETUPAPI.DLL,InstallHinfSection DefaultInstall 128 C:\\SRC\\PRN.INF").exitCode,
+    EXPECT_EQ(CallEntry("SETUPAPI.DLL,InstallHinfSection DefaultInstall 128 C:\\SRC\\PRN.INF"),
               static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(Start("rundll32.exe", "SETUPAPI.DLL,InstallHinfSection Missing 128 C:\\SRC\\PRN.INF").exitCode,
-              ERROR_SECTION_NOT_FOUND);
+    EXPECT_EQ(CallEntry("SETUPAPI.DLL,InstallHinfSection Missing 128 C:\\SRC\\PRN.INF"), ERROR_SECTION_NOT_FOUND);
 }
 
 } // namespace

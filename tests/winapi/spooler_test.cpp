@@ -350,5 +350,62 @@ TEST_F(SpoolerTest, APortTheProgramServesTakesItsDocumentsThroughTheSink) {
     EXPECT_EQ(Hex(FileBytes(file)), Hex(B("to the file")));
 }
 
+// The spooler runs in a process of the machine's own architecture, whatever program prints: it loads no print
+// processor or monitor built for another (on 64-bit Windows, a 32-bit one), as on Windows, where the DLL does
+// not load. The built libraries count as built for the machine.
+TEST_F(SpoolerTest, TheSpoolerLoadsOnlyModulesOfItsMachinesArchitecture) {
+    struct Case {
+        const char* what;
+        WORD architecture;  // the machine's
+        WORD program;       // the machine of the printing program's image; 0: no image
+        WORD processor;     // likewise of the print processor's file; 0: the built library
+        bool printed;
+    };
+    const WORD x86 = PROCESSOR_ARCHITECTURE_INTEL;
+    const WORD x64 = PROCESSOR_ARCHITECTURE_AMD64;
+    const Case cases[] = {
+        {"the built processor on 32-bit Windows", x86, 0, 0, true},
+        {"the built processor on 64-bit Windows", x64, 0, 0, true},
+        {"a 32-bit program prints through the 64-bit spooler", x64, IMAGE_FILE_MACHINE_I386, 0, true},
+        {"a 32-bit processor on 64-bit Windows", x64, 0, IMAGE_FILE_MACHINE_I386, false},
+        {"a 64-bit processor on 32-bit Windows", x86, 0, IMAGE_FILE_MACHINE_AMD64, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        control::ResetMachine(Root() + "/case" + std::to_string(i));
+        control::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, c.architecture);
+        ASSERT_NO_FATAL_FAILURE(InstallKitPrinter("COM1:"));
+        control::SetPortTarget("COM1:", Root() + "/case" + std::to_string(i) + ".out");
+        if (c.program) {
+            WriteImageHeaders("C:\\Setup\\image.exe", c.program);
+            control::SetProgramPath("C:\\Setup\\image.exe");
+        }
+        if (c.processor) {
+            WriteImageHeaders("C:\\WINDOWS\\System32\\spool\\PRTPROCS\\WIN40\\KQPRINT.DLL", c.processor);
+        }
+        const control::JobOutcome o = PrintToReceipt(B("receipt"));
+        EXPECT_EQ(o.printed != FALSE, c.printed) << o.error;
+        EXPECT_EQ(o.processorLoaded, c.printed);
+        if (!c.printed) {
+            EXPECT_NE(o.error.find("built for another architecture"), std::string::npos) << o.error;
+        }
+    }
+
+    // A monitor is loaded when it is added: a 32-bit one is refused by the 64-bit spooler.
+    control::SetWindowsVersion(VER_PLATFORM_WIN32_NT, 6, 1, x64);
+    WriteImageHeaders("C:\\WINDOWS\\SYSTEM32\\MON32.DLL", IMAGE_FILE_MACHINE_I386);
+    char name[] = "Monitor32";
+    char env[] = "Windows x64";
+    char dll[] = "MON32.DLL";
+    MONITOR_INFO_2A monitor{name, env, dll};
+    EXPECT_FALSE(AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Monitor32", 0,
+                            KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+}
+
 } // namespace
 } // namespace kqtest

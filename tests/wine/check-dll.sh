@@ -1,19 +1,28 @@
 #!/bin/sh
-# check-dll.sh [--allow-import NAME]... <objdump> <binary> <expected-format> [export names...]
+# check-dll.sh [--allow-import DLL]... [--forbid-function NAME]... <objdump> <binary> <expected-format>
+#              [export names...]
 # Checks a Windows binary as the loader and the spooler see it:
 #  - its object format is <expected-format> (pei-i386 or pei-x86-64);
 #  - it exports exactly the names given, undecorated, each once, and nothing by ordinal only
 #    (no names given: it exports nothing);
-#  - it imports only from system DLLs, never from the MinGW runtime DLLs.
+#  - it imports only from system DLLs, never from the MinGW runtime DLLs;
+#  - it imports none of the forbidden functions (ones that an older Windows it must load on lacks, and that
+#    it may only look up at run time).
 set -eu
 
 allowed="KERNEL32.DLL WINSPOOL.DRV GDI32.DLL MSVCRT.DLL USER32.DLL"
-while [ $# -gt 0 ] && [ "$1" = "--allow-import" ]; do
-    allowed="$allowed $(printf '%s' "$2" | tr '[:lower:]' '[:upper:]')"
+forbidden=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --allow-import) allowed="$allowed $(printf '%s' "$2" | tr '[:lower:]' '[:upper:]')" ;;
+    --forbid-function) forbidden="$forbidden $2" ;;
+    *) break ;;
+    esac
     shift 2
 done
 if [ $# -lt 3 ]; then
-    echo "usage: check-dll.sh [--allow-import NAME]... <objdump> <binary> <expected-format> [export names...]" >&2
+    echo "usage: check-dll.sh [--allow-import DLL]... [--forbid-function NAME]... <objdump> <binary>" \
+        "<expected-format> [export names...]" >&2
     exit 2
 fi
 objdump=$1
@@ -76,6 +85,16 @@ for dll in $imports; do
     esac
 done
 [ -n "$imports" ] || fail "no imports found (not a linked Windows binary?)"
+# The functions of the import tables: "<vma> <hint> <name>" lines below each "DLL Name:".
+functions=$(printf '%s\n' "$dump" | awk '
+    /^[[:space:]]*DLL Name:/ { inside = 1; next }
+    inside && /^[[:space:]]*$/ { inside = 0 }
+    inside && /^[[:space:]]*[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+[A-Za-z_]/ { print $3 }')
+for name in $forbidden; do
+    if printf '%s\n' "$functions" | grep -qx "$name"; then
+        fail "imports $name, which it may only look up at run time"
+    fi
+done
 
 if [ "$failed" -ne 0 ]; then
     exit 1

@@ -103,7 +103,8 @@ std::string JobName(const std::string& file) {
 }
 
 
-JobResult PrintJob(const std::string& file, unsigned copies, std::vector<PageSize>* images) {
+JobResult PrintJob(const std::string& file, unsigned copies, std::vector<PageSize>* images,
+                   const std::function<std::optional<unsigned>()>& gaveUp) {
     JobResult r;
     std::string error;
     const std::optional<std::vector<BYTE>> data = ReadJob(file, &error);
@@ -146,6 +147,14 @@ JobResult PrintJob(const std::string& file, unsigned copies, std::vector<PageSiz
     }
     const bool printed =
         outcome->processorLoaded && outcome->opened && outcome->printed && !outcome->portFailed;
+    if (const std::optional<unsigned> waited = gaveUp ? gaveUp() : std::nullopt) {
+        r.state = JobState::TimedOut;
+        r.error = "the printer took no data for " + std::to_string(*waited) + " s: gave up; " +
+                  Thousands(r.bytesOut) + " of the " + Thousands(outcome->bytesOffered) +
+                  " byte(s) the print processor wrote reached it";
+        std::fprintf(stderr, "kqspool: %s: not printed: %s\n", JobName(file).c_str(), r.error.c_str());
+        return r;
+    }
     if (!printed) {
         r.error = outcome->error.empty() ? "the port did not take every byte" : outcome->error;
         std::fprintf(stderr, "kqspool: %s: not printed: %s\n", JobName(file).c_str(), r.error.c_str());

@@ -4,14 +4,16 @@
 
 #include "stops.h"
 
+#include <optional>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace kqspool {
 
-enum class JobState { Printed, Partial, Failed, Unreadable, Empty, Skipped };
+enum class JobState { Printed, Partial, Failed, TimedOut, Unreadable, Empty, Skipped };
 
 // A page image's width and height in dots.
 using PageSize = std::pair<uint64_t, uint64_t>;
@@ -34,7 +36,9 @@ std::string JobName(const std::string& file);
 
 // Prints the job file `file` (or standard input for "-") in `copies` copies; an error that ends it is
 // written to standard error. `images` is where the write observer puts the page images it sees: emptied
-// before the print processor runs, the job's once it is done.
-JobResult PrintJob(const std::string& file, unsigned copies, std::vector<PageSize>* images);
+// before the print processor runs, the job's once it is done. `gaveUp` says, once the job has run, after
+// how many seconds without data kqspool gave up on the printer, if it did.
+JobResult PrintJob(const std::string& file, unsigned copies, std::vector<PageSize>* images,
+                   const std::function<std::optional<unsigned>()>& gaveUp = {});
 
 } // namespace kqspool

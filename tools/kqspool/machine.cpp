@@ -31,7 +31,7 @@ std::string ExecutableDir() {
 
 // `path` from the current folder, so that the spooler, which runs elsewhere, finds it.
 std::string Absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/' || path == "-") {
+    if (path.empty() || path[0] == '/' || path == "-" || path.rfind("socket://", 0) == 0) {
         return path;
     }
     char cwd[4096];
@@ -155,7 +155,11 @@ bool RunMachine::Prepare(const Options& opt) {
     target_ = control::PortTarget(kPortName);
     if (opt.out) {
         target_ = Absolute(*opt.out);
-        if (target_ != "-") {
+        std::error_code ec;
+        const auto type = std::filesystem::status(target_, ec).type();
+        const bool device =
+            target_.rfind("socket://", 0) == 0 || type == std::filesystem::file_type::character;
+        if (target_ != "-" && !device) {
             std::ofstream(target_, std::ios::trunc | std::ios::binary); // the port adds every job to it
         }
         override_.emplace(target_);

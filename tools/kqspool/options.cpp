@@ -11,6 +11,7 @@ namespace {
 constexpr char kUsageText[] =
     "Usage: kqspool print [options] JOB...\n"
     "       kqspool check [options] JOB...\n"
+    "       kqspool status [--out PORT] [--line SETTINGS] [--timeout SECONDS] [--no-monitor]\n"
     "       kqspool --help | --version\n"
     "\n"
     "print: prints ESC/POS job files (or - for standard input) to the printer \"KQT-50 Receipt\" of the\n"
@@ -23,11 +24,24 @@ constexpr char kUsageText[] =
     "monitor's capture file. One report per job on standard output: the bytes the printer would accept,\n"
     "where and why it would stop, the page images it would get.\n"
     "\n"
+    "status: asks the printer its status through its port, as a print goes (the language monitor and\n"
+    "the port monitor, whose ReadPort carries the replies): the real-time status requests DLE EOT 1 to\n"
+    "4. The status in words on standard output (\"ready\", \"paper near end\", \"paper out\",\n"
+    "\"cover open\", \"off line\", \"error: ...\"), then the four replies in hex. It waits up to\n"
+    "--timeout seconds (default 5) for the replies.\n"
+    "\n"
     "Options:\n"
     "  --copies N          copies of each job (default 1)\n"
     "  --dpi N             vertical resolution of the printer in dots per inch (default 203)\n"
-    "  --out PATH          file or device that receives the port's bytes (- for standard output);\n"
-    "                      without it, the port's configured target (print) or a scratch file (check)\n"
+    "  --out PATH          file or device that receives the port's bytes (- for standard output), or\n"
+    "                      socket://HOST:PORT for a printer on a raw TCP port; without it, the port's\n"
+    "                      configured target (print) or a scratch file (check). A serial device or a\n"
+    "                      pseudo-terminal gets the port's stored line settings at each document\n"
+    "  --line SETTINGS     store the port's line settings first (as the installer's serial settings do;\n"
+    "                      they stay): RATE,DATA,PARITY,STOP,FLOW, e.g. 115200,8,n,1,xon; parity n o e m\n"
+    "                      s, stop 1 1.5 2, flow none, xon (XON/XOFF) or hardware (CTS/DSR)\n"
+    "  --timeout SECONDS   give up on a printer that has taken no data for SECONDS; without it kqspool\n"
+    "                      waits for as long as it takes, saying so every few seconds\n"
     "  --trace-writes PATH one line per write of the print processor: byte count, space, bytes in hex\n"
     "  --no-monitor        send the print processor's output to the port without the language monitor\n"
     "  --preview PNG       also draw what the port received as the KQT-50 prints it, into a PNG image\n"
@@ -45,8 +59,13 @@ constexpr char kUsageText[] =
     "  2  usage error\n"
     "  3  printed, but part of a job was not sent: the print processor stopped a copy early\n"
     "  4  a job file could not be read (missing, unreadable, a directory)\n"
+    "  5  the printer took no data for --timeout seconds: kqspool gave up on the job and the jobs after it\n"
     "  130  interrupted by Ctrl-C\n"
-    "When jobs end differently, the first of 1, 4, 3 that applies is the status.\n";
+    "When jobs end differently, the first of 5, 1, 4, 3 that applies is the status.\n"
+    "\n"
+    "Exit status of status: 0 ready; 1 the printer's port cannot be opened; 2 usage error; 6 the printer\n"
+    "did not answer; 7 paper near end (it prints); 8 off line; 9 paper out; 10 cover open; 11 an error.\n"
+    "When several apply, the highest is the status.\n";
 
 bool ParseNumber(const char* text, long min, long max, long* value) {
     char* end = nullptr;
@@ -75,10 +94,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* opt) {
         std::printf("kqspool %s\n", KQ_VERSION);
         return kAllPrinted;
     }
-    if (argc < 2 || (std::strcmp(argv[1], "print") != 0 && std::strcmp(argv[1], "check") != 0)) {
+    if (argc < 2 || (std::strcmp(argv[1], "print") != 0 && std::strcmp(argv[1], "check") != 0 &&
+                     std::strcmp(argv[1], "status") != 0)) {
         return UsageError(argc < 2 ? "no command given" : std::string("unknown command '") + argv[1] + "'");
     }
     opt->check = std::strcmp(argv[1], "check") == 0;
+    opt->status = std::strcmp(argv[1], "status") == 0;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         // the option's value: the next argument, null when there is none
@@ -127,6 +148,18 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* opt) {
                 return UsageError("--paper-width needs a number of dots from 8 to 4096");
             }
             opt->paperWidth = static_cast<int>(n);
+        } else if (arg == "--timeout") {
+            if (!number(1, 86400, &n)) {
+                return UsageError("--timeout needs a number of seconds from 1 to 86400");
+            }
+            opt->timeout = static_cast<unsigned>(n);
+        } else if (arg == "--line") {
+            const char* v = value();
+            std::string error = "--line needs RATE,DATA,PARITY,STOP,FLOW";
+            opt->line = v ? vkqt50::ParseLine(v, &error) : std::nullopt;
+            if (!opt->line) {
+                return UsageError(error);
+            }
         } else if (arg == "--no-monitor") {
             opt->monitor = false;
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
@@ -135,7 +168,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* opt) {
             opt->jobs.push_back(arg);
         }
     }
-    if (opt->jobs.empty()) {
+    if (opt->status && !opt->jobs.empty()) {
+        return UsageError("status takes no job file");
+    }
+    if (!opt->status && opt->jobs.empty()) {
         return UsageError("no job file given");
     }
     return std::nullopt;

@@ -60,7 +60,8 @@ void WarnStops(const std::string& file, const JobResult& r) {
 // The report of `kqspool check` for one job.
 void ReportCheck(const std::string& file, const JobResult& r) {
     const std::string name = JobName(file);
-    if (r.state == JobState::Unreadable || r.state == JobState::Failed || r.state == JobState::Skipped) {
+    if (r.state == JobState::Unreadable || r.state == JobState::Failed || r.state == JobState::TimedOut ||
+        r.state == JobState::Skipped) {
         std::printf("%s: not checked: %s\n", name.c_str(), r.error.c_str());
         return;
     }
@@ -131,6 +132,9 @@ int Status(const std::vector<JobResult>& results, bool interrupted) {
     };
     if (interrupted) {
         return kInterrupted;
+    }
+    if (any(JobState::TimedOut)) {
+        return kTimedOut;
     }
     if (any(JobState::Failed)) {
         return kFailed;

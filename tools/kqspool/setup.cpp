@@ -78,10 +78,10 @@ bool InstallPrinter(bool withMonitor, std::string* error) {
 }
 
 // Replaces the library `file` wherever the machine keeps a copy of it: the print processor directories of
-// both environments and the system directory.
+// the environments and the system directory.
 bool RefreshInstalled(const std::string& built, const char* file, std::string* error) {
     std::vector<std::string> dirs{SystemDirectory()};
-    for (const char* env : {kqkit::kEnvironment9x, kqkit::kEnvironmentNtX86}) {
+    for (const char* env : {kqkit::kEnvironment9x, kqkit::kEnvironmentNtX86, kqkit::kEnvironmentX64}) {
         char dir[MAX_PATH];
         DWORD needed = 0;
         Text name(env);

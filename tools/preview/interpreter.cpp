@@ -32,25 +32,78 @@ Interpreter::Interpreter(Layout& layout, Warnings& warnings, std::function<void(
     : layout_(layout), warnings_(warnings), atCut_(std::move(atCut)) {}
 
 void Interpreter::Write(escpos::View bytes) {
+    bytes = Skip(bytes);
+    if (bytes.empty()) {
+        return;
+    }
     if (pending_.empty()) {
         const size_t used = Read(bytes, false);
         pending_.assign(bytes.begin() + static_cast<ptrdiff_t>(used), bytes.end());
         consumed_ += used;
-        return;
+    } else if (!MayEnd(bytes)) {
+        // the waiting command cannot end yet: no need to read it again from its start
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    } else {
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        const size_t used = Read(pending_, false);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(used));
+        consumed_ += used;
     }
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    const size_t used = Read(pending_, false);
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(used));
-    consumed_ += used;
+    if (pending_.size() > kLongestCommand || wait_.size > kLongestCommand) {
+        DropLongCommand();
+    }
+}
+
+bool Interpreter::MayEnd(escpos::View bytes) const {
+    if (wait_.nul) {
+        return std::find(bytes.begin(), bytes.end(), uint8_t{0}) != bytes.end();
+    }
+    return pending_.size() + bytes.size() >= wait_.size;
+}
+
+void Interpreter::TooLong(const std::string& name, uint64_t at) {
+    warnings_.Add("not shown: " + escpos::Named(name) + " at byte " + escpos::Thousands(at) +
+                  ", longer than the preview keeps (" + escpos::Thousands(kLongestCommand) + " bytes)");
+}
+
+void Interpreter::DropLongCommand() {
+    TooLong(escpos::Kqt50PrinterNext(pending_, 0).name, consumed_);
+    if (wait_.size > pending_.size()) {
+        skip_ = wait_.size - pending_.size();
+    } else {
+        skipToNul_ = wait_.nul;
+    }
+    consumed_ += pending_.size();
+    pending_.clear();
+    wait_ = {};
+}
+
+escpos::View Interpreter::Skip(escpos::View bytes) {
+    if (skip_ > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(skip_, bytes.size()));
+        skip_ -= n;
+        consumed_ += n;
+        bytes = bytes.subspan(n);
+    }
+    if (skipToNul_ && !bytes.empty()) {
+        const auto nul = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+        skipToNul_ = nul == bytes.end();
+        const size_t n = static_cast<size_t>(nul - bytes.begin()) + (skipToNul_ ? 0 : 1);
+        consumed_ += n;
+        bytes = bytes.subspan(n);
+    }
+    return bytes;
 }
 
 void Interpreter::Finish() {
     consumed_ += Read(pending_, true);
     pending_.clear();
+    wait_ = {};
 }
 
 size_t Interpreter::Read(escpos::View stream, bool end) {
     size_t at = 0;
+    wait_ = {};
     while (at < stream.size()) {
         const escpos::Item item = escpos::Kqt50PrinterNext(stream, at);
         if (item.kind == Kind::Text) {
@@ -61,7 +114,11 @@ size_t Interpreter::Read(escpos::View stream, bool end) {
             continue;
         }
         if (item.kind == Kind::Truncated && !end) {
-            break; // the rest of the command is still to come
+            // the rest of the command is still to come: its size, when its bytes have said it, or its NUL
+            const bool toNul =
+                item.name == "ESC D" || (item.name == "GS k" && item.size > 2 && stream[at + 2] <= 6);
+            wait_ = {item.expected, item.expected == 0 && toNul};
+            break;
         }
         Handle(stream, item);
         at = item.end();
@@ -119,7 +176,14 @@ void Interpreter::Handle(escpos::View stream, const escpos::Item& item) {
         Text(stream, item.offset, item.end(), false);
         return;
     case Kind::Command:
+        if (item.size > kLongestCommand) {
+            TooLong(item.name, consumed_ + item.offset); // as when it comes in pieces
+            return;
+        }
         Command(stream, item);
+        if (seen_) {
+            seen_(item, stream.subspan(item.offset, item.size));
+        }
         return;
     case Kind::Truncated:
         warnings_.Add("the stream ends inside " + escpos::Named(item.name) + " at byte " +

@@ -81,6 +81,8 @@ class Layout {
     void Finish();
     // The whole rows above the print position; the position moves up by them, its part of a dot kept.
     int TakeRows();
+    // The whole rows above the print position.
+    int Position() const { return Row(); }
 
   private:
     int Row() const;

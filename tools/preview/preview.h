@@ -7,10 +7,13 @@
 // skipped by its length and named once in a warning; nothing is drawn from it.
 #pragma once
 
+#include "escpos.h"
 #include "fonts.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,6 +33,10 @@ struct Picture {
 
     uint8_t At(int x, int y) const { return dots[static_cast<size_t>(y) * width + x]; }
 };
+
+// The longest command drawn: a longer one (an image that says it is gigabytes long, data that never ends) is
+// skipped by its length, or to its NUL, and named in a warning, without being kept while it arrives.
+inline constexpr size_t kLongestCommand = size_t{1} << 24;
 
 struct Options {
     int paperWidth = 576;  // dots across the paper (72 mm at 8 dots a millimetre)
@@ -66,6 +73,11 @@ class Renderer {
     // The end of the stream: the picture of what no cut ended (the whole stream for Pictures::One; one row
     // of paper when nothing came after the last cut), with its warnings.
     Preview Finish();
+
+    // Rows of paper moved past the print position since the stream began.
+    int64_t FedRows() const;
+    // Calls `seen` with each whole command read from now on, after it was drawn.
+    void OnCommand(std::function<void(const escpos::Item& item, std::span<const uint8_t> command)> seen);
 
   private:
     struct Parts;

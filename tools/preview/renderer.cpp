@@ -18,7 +18,9 @@ struct Renderer::Parts {
 
     // A cut: the paper above the print position is a finished receipt.
     void EndReceipt() {
-        Picture picture = canvas.Take(layout.TakeRows());
+        const int rows = layout.TakeRows();
+        taken += rows;
+        Picture picture = canvas.Take(rows);
         receipts.push_back({std::move(picture), warnings.Take()});
     }
 
@@ -27,6 +29,7 @@ struct Renderer::Parts {
     Layout layout;
     Interpreter interpreter;
     std::vector<Preview> receipts; // ended by cuts and not yet handed out
+    int64_t taken = 0;              // rows of the receipts handed out
 };
 
 Renderer::Renderer(const Fonts& fonts, const Options& options, Pictures pictures)
@@ -44,6 +47,14 @@ Preview Renderer::Finish() {
     parts_->layout.Finish();
     Picture picture = parts_->canvas.Take(parts_->canvas.height());
     return {std::move(picture), parts_->warnings.Take()};
+}
+
+int64_t Renderer::FedRows() const {
+    return parts_->taken + parts_->layout.Position();
+}
+
+void Renderer::OnCommand(std::function<void(const escpos::Item&, std::span<const uint8_t>)> seen) {
+    parts_->interpreter.OnCommand(std::move(seen));
 }
 
 Preview Render(std::span<const uint8_t> stream, const Fonts& fonts, const Options& options) {

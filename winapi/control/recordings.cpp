@@ -176,6 +176,34 @@ class WriteRecorder final : public WinspoolObserver {
     std::function<void(const BYTE*, DWORD, DWORD)> observer_;
 };
 
+// A tool's handler of stalled ports (kqspool: its messages and its time limit); the hook is set while there
+// is one.
+class PortStallWatch final : public LocalsplObserver {
+  public:
+    bool PortStalled(std::string_view port, DWORD stalled) override {
+        std::function<bool(const std::string&, DWORD)> handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = handler_;
+        }
+        return !handler || handler(std::string(port), stalled);
+    }
+    void Handle(std::function<bool(const std::string&, DWORD)> handler) {
+        std::lock_guard lock(mutex_);
+        handler_ = std::move(handler);
+        LocalsplHook().Set(handler_ ? this : nullptr);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::function<bool(const std::string&, DWORD)> handler_;
+};
+
+PortStallWatch& PortStalls() {
+    static PortStallWatch watch;
+    return watch;
+}
+
 DebugOutputRecorder& DebugOutputLog() {
     static DebugOutputRecorder recorder;
     return recorder;
@@ -211,6 +239,7 @@ void ForgetRecordings() {
     User32Log().ClearModalErrors();
     ProcessStartLog().Clear();
     WriteLog().Reset();
+    PortStalls().Handle(nullptr);
 }
 const ResetHook kRecordingsOnReset(&ForgetRecordings);
 
@@ -238,6 +267,9 @@ std::vector<WriteRecord> Writes() { return WriteLog().Writes(); }
 void ClearWrites() { WriteLog().Clear(); }
 void SetWriteObserver(std::function<void(const BYTE*, DWORD, DWORD)> observer) {
     WriteLog().Observe(std::move(observer));
+}
+void SetPortStallHandler(std::function<bool(const std::string& port, DWORD stalled)> handler) {
+    PortStalls().Handle(std::move(handler));
 }
 
 } // namespace kqwin::control

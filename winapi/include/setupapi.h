@@ -99,6 +99,10 @@ KQWIN_API BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PC
                                                   PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
                                                   HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
 
+// rundll32's entry of SETUPAPI: "section mode path" of an INF.
+KQWIN_API void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine,
+                                          INT ShowCommand);
+
 #ifdef __cplusplus
 }
 #endif

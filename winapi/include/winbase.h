@@ -182,6 +182,10 @@ KQWIN_API BOOL WINAPI SetDefaultCommConfigA(LPCSTR lpszName, LPCOMMCONFIG lpCC, 
 #define ERROR_NO_ASSOCIATION 1155L
 #define ERROR_INVALID_ENVIRONMENT 1805L
 KQWIN_API BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+// The pseudo-handle of the calling process, and whether a 32-bit program runs on 64-bit Windows (Windows XP
+// and later have IsWow64Process; programs for older ones look it up with GetProcAddress).
+KQWIN_API HANDLE WINAPI GetCurrentProcess(void);
+KQWIN_API BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 KQWIN_API DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 KQWIN_API BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 

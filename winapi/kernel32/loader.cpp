@@ -1,4 +1,5 @@
-// The loader: the program's module and file name, and DLLs, which are shared objects here.
+// The loader: the program's module and file name, DLLs (shared objects here), what programs look up in
+// KERNEL32 at run time, and WOW64: a 32-bit program on 64-bit Windows.
 #include "kernel32_private.h"
 
 #include <dlfcn.h>
@@ -50,6 +51,12 @@ bool HasPathPart(std::string_view name) {
            name.find(':') != std::string_view::npos;
 }
 
+// What the running program is built for: the image its file on the simulated disk is, or, when that is no
+// PE image (or no file), the machine's own.
+WORD ProgramArchitecture() {
+    return ModuleArchitecture(ProgramPath());
+}
+
 HMODULE LoadModule(const std::string& hostPath, const std::string& name) {
     void* dl = dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!dl) {
@@ -60,6 +67,45 @@ HMODULE LoadModule(const std::string& hostPath, const std::string& name) {
         return nullptr;
     }
     return static_cast<HMODULE>(Handles().Add(std::make_shared<ModuleObj>(dl)));
+}
+
+// KERNEL32 as GetModuleHandleA gives it: the image base it has on Windows XP, which no handle of the table
+// can be.
+HMODULE KernelModule() {
+    return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C800000));
+}
+
+bool IsKernelName(std::string_view name) {
+    return EqualsNoCase(name, "kernel32") || EqualsNoCase(name, "kernel32.dll");
+}
+
+// What programs look up in KERNEL32 by name, and the first Windows that has it (version major.minor).
+struct KernelExport {
+    const char* name;
+    FARPROC proc;
+    DWORD major;
+    DWORD minor;
+};
+
+FARPROC KernelExportNamed(const char* name) {
+    const KernelExport exports[] = {
+        {"IsWow64Process", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process)), 5, 1},
+    };
+    const WindowsVersion v = MachineVersion();
+    for (const KernelExport& e : exports) {
+        const bool has = v.platform == VER_PLATFORM_WIN32_NT &&
+                         (v.major > e.major || (v.major == e.major && v.minor >= e.minor));
+        if (std::strcmp(e.name, name) == 0 && has) {
+            return e.proc;
+        }
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
+// The pseudo-handle that GetCurrentProcess gives.
+HANDLE CurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 }
 
 } // namespace
@@ -89,6 +135,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     const std::string stem = file.substr(0, file.rfind('.'));
     if (EqualsNoCase(name, file) || EqualsNoCase(name, stem) || EqualsNoCase(name, path)) {
         return ProgramModule();
+    }
+    if (IsKernelName(name)) {
+        return KernelModule();
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -140,6 +189,9 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (module == KernelModule() && name) {
+        return KernelExportNamed(name);
+    }
     auto m = GetObject<ModuleObj>(module, ObjType::Module);
     if (!m) {
         return nullptr;
@@ -157,5 +209,25 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) { return Handles().Remove(module, ObjType::Module) ? TRUE : FALSE; }
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    return CurrentProcess();
+}
+
+// 64-bit Windows runs a 32-bit program under WOW64; the stand-in's program is 32-bit when its file on the
+// simulated disk is an x86 image.
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
+    if (process != CurrentProcess()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!wow64) {
+        SetLastError(ERROR_INVALID_PARAMETER); // Windows faults on it; here the call fails
+        return FALSE;
+    }
+    *wow64 = NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 &&
+             ProgramArchitecture() == PROCESSOR_ARCHITECTURE_INTEL;
+    return TRUE;
+}
 
 } // extern "C"

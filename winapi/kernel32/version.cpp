@@ -20,9 +20,15 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
     DWORD build = 0;
     const DWORD version = p.major * 100 + p.minor;
     if (p.platform == VER_PLATFORM_WIN32_NT) {
-        build = version == 500 ? 2195 : version == 501 ? 2600 : version == 502 ? 3790 : 0;
+        build = version == 500   ? 2195
+                : version == 501 ? 2600
+                : version == 502 ? 3790
+                : version == 601 ? 7601
+                                 : 0;
         if (version == 501) {
             std::strcpy(info->szCSDVersion, "Service Pack 3");
+        } else if (version == 601) {
+            std::strcpy(info->szCSDVersion, "Service Pack 1");
         }
     } else {
         // Windows 9x put the version in the high word of the build number

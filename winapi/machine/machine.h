@@ -168,12 +168,25 @@ struct WindowsVersion {
     DWORD platform = VER_PLATFORM_WIN32_NT;
     DWORD major = 5;
     DWORD minor = 1;
+    WORD architecture = PROCESSOR_ARCHITECTURE_INTEL; // of the processor; Windows 98 and ME are x86 only
 };
-// What the machine runs (Windows XP unless test control set another); kept in the hive, so that every
+// What the machine runs (32-bit Windows XP unless test control set another); kept in the hive, so that every
 // process on the machine sees the same Windows.
 WindowsVersion MachineVersion();
 // Windows 98 or ME (a platform other than NT).
 bool Windows9x();
+// The machine's processor architecture: PROCESSOR_ARCHITECTURE_INTEL or PROCESSOR_ARCHITECTURE_AMD64.
+WORD NativeArchitecture();
+// The machine's processor as INF files name it in their decorations: "x86" or "amd64" (".x86",
+// ".NTamd64", ...).
+inline const char* InfPlatform() {
+    return NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "amd64" : "x86";
+}
+// What a module file is built for. A PE image is what the Machine field of its file header says (x86, x64, or
+// PROCESSOR_ARCHITECTURE_UNKNOWN for any other machine); anything else, such as the Linux build's ELF
+// libraries that play the kit's DLLs here, counts as built for the machine it lies on. The last error is left
+// alone.
+WORD ModuleArchitecture(const std::string& windowsPath);
 
 // ---- the local ports ---------------------------------------------------------------------------------
 

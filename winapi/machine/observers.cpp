@@ -23,4 +23,9 @@ ObservationHook<WinspoolObserver>& WinspoolHook() {
     return hook;
 }
 
+ObservationHook<LocalsplObserver>& LocalsplHook() {
+    static ObservationHook<LocalsplObserver> hook;
+    return hook;
+}
+
 } // namespace kqwin

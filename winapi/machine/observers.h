@@ -67,4 +67,15 @@ class WinspoolObserver {
 };
 ObservationHook<WinspoolObserver>& WinspoolHook();
 
+// localspl: a port whose device has taken nothing (or, at a document's end, not yet said it is done) for
+// `stalled` milliseconds, told about every second it waits; the observer answers whether to wait on.
+class LocalsplObserver {
+  public:
+    virtual bool PortStalled(std::string_view port, DWORD stalled) = 0;
+
+  protected:
+    ~LocalsplObserver() = default;
+};
+ObservationHook<LocalsplObserver>& LocalsplHook();
+
 } // namespace kqwin

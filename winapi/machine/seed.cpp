@@ -1,4 +1,5 @@
-// What a clean Windows 2000/XP has for setup, given to a machine whose hive did not exist yet.
+// What a clean Windows 2000/XP has for setup, given to a machine whose hive did not exist yet: the parts that
+// depend on the processor are there for x86 and x64 alike, since the machine's Windows is chosen later.
 #include "machine.h"
 
 #include <fstream>
@@ -12,7 +13,8 @@ void WriteHostFile(const std::string& windowsPath, const std::string& text) {
     std::ofstream(host, std::ios::binary | std::ios::trunc) << text;
 }
 
-constexpr char kNtPrintInf[] = R"(; NTPRINT.INF of this machine: the part of the printer class INF that printer INFs
+constexpr char kNtPrintInf[] =
+    R"(; NTPRINT.INF of this machine: the part of the printer class INF that printer INFs
 ; include, with Unidrv's files from the driver cache.
 [Version]
 Signature="$Windows NT$"
@@ -31,8 +33,11 @@ HelpFile=UNIDRV.HLP
 [DestinationDirs]
 DefaultDestDir=66000
 
-[SourceDisksNames]
+[SourceDisksNames.x86]
 1=%Cache%,,,"..\Driver Cache\i386"
+
+[SourceDisksNames.amd64]
+1=%Cache%,,,"..\Driver Cache\amd64"
 
 [SourceDisksFiles]
 UNIDRV.DLL=1
@@ -51,19 +56,29 @@ Cache="Windows driver cache"
 void SeedFreshMachine() {
     WriteHostFile(kRundll32Path, "rundll32: the stand-in runs its own\n");
     WriteHostFile("C:\\WINDOWS\\INF\\NTPRINT.INF", kNtPrintInf);
-    for (const char* file : {"UNIDRV.DLL", "UNIDRVUI.DLL", "UNIDRV.HLP", "UNIRES.DLL", "STDNAMES.GPD"}) {
-        WriteHostFile(std::string("C:\\WINDOWS\\Driver Cache\\i386\\") + file,
-                      std::string("Unidrv placeholder: ") + file + "\n");
+    struct Platform {
+        const char* cache;       // below C:\WINDOWS\Driver Cache
+        const char* environment; // the spooler's
+        const char* folder;      // of the environment below the spooler's folders
+    };
+    for (const Platform& p :
+         {Platform{"i386", "Windows NT x86", "W32X86"}, Platform{"amd64", "Windows x64", "x64"}}) {
+        for (const char* file : {"UNIDRV.DLL", "UNIDRVUI.DLL", "UNIDRV.HLP", "UNIRES.DLL", "STDNAMES.GPD"}) {
+            WriteHostFile(std::string("C:\\WINDOWS\\Driver Cache\\") + p.cache + "\\" + file,
+                          std::string("Unidrv placeholder: ") + file + "\n");
+        }
+        // Every Windows has the print processor "winprint"; nothing here prints through it.
+        WriteHostFile(std::string("C:\\WINDOWS\\System32\\spool\\PRTPROCS\\") + p.folder + "\\winprint.dll",
+                      "winprint placeholder\n");
+        const std::string environment = std::string(kPrintKey) + "\\Environments\\" + p.environment;
+        Hive().CreateKey(environment + "\\Print Processors\\winprint", nullptr);
+        Hive().SetString(environment + "\\Print Processors\\winprint", "Driver", "winprint.dll");
+        // the driver keys, empty until drivers come
+        Hive().CreateKey(environment + "\\Drivers\\Version-2", nullptr);
+        Hive().CreateKey(environment + "\\Drivers\\Version-3", nullptr);
     }
-    // Every Windows has the print processor "winprint"; nothing here prints through it.
-    WriteHostFile("C:\\WINDOWS\\System32\\spool\\PRTPROCS\\W32X86\\winprint.dll", "winprint placeholder\n");
-    const std::string key = std::string(kPrintKey) + "\\Environments\\Windows NT x86\\Print Processors\\winprint";
-    Hive().CreateKey(key, nullptr);
-    Hive().SetString(key, "Driver", "winprint.dll");
-    // The spooler's other keys that every Windows 2000/XP has, empty until drivers come.
-    for (const char* sub : {"\\Environments\\Windows NT x86\\Drivers\\Version-2",
-                            "\\Environments\\Windows NT x86\\Drivers\\Version-3",
-                            "\\Environments\\Windows 4.0\\Drivers\\Version-0",
+    // The spooler's other keys that every Windows 2000/XP has.
+    for (const char* sub : {"\\Environments\\Windows 4.0\\Drivers\\Version-0",
                             "\\Environments\\Windows 4.0\\Print Processors", "\\Monitors", "\\Printers"}) {
         Hive().CreateKey(std::string(kPrintKey) + sub, nullptr);
     }

@@ -13,22 +13,32 @@ WindowsVersion MachineVersion() {
     if (!values) {
         return xp;
     }
-    return WindowsVersion{Registry::DwordIn(*values, "Platform", xp.platform),
-                          Registry::DwordIn(*values, "Major", xp.major),
-                          Registry::DwordIn(*values, "Minor", xp.minor)};
+    WindowsVersion v{Registry::DwordIn(*values, "Platform", xp.platform),
+                     Registry::DwordIn(*values, "Major", xp.major),
+                     Registry::DwordIn(*values, "Minor", xp.minor),
+                     static_cast<WORD>(Registry::DwordIn(*values, "Architecture", xp.architecture))};
+    if (v.platform != VER_PLATFORM_WIN32_NT) {
+        v.architecture = PROCESSOR_ARCHITECTURE_INTEL;
+    }
+    return v;
 }
 
 bool Windows9x() { return MachineVersion().platform != VER_PLATFORM_WIN32_NT; }
+
+WORD NativeArchitecture() {
+    return MachineVersion().architecture;
+}
 
 } // namespace kqwin
 
 namespace kqwin::control {
 
-void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor) {
+void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor, WORD architecture) {
     Hive().CreateKey(kVersionKey, nullptr);
     Hive().SetDword(kVersionKey, "Platform", platformId);
     Hive().SetDword(kVersionKey, "Major", major);
     Hive().SetDword(kVersionKey, "Minor", minor);
+    Hive().SetDword(kVersionKey, "Architecture", architecture);
 }
 
 } // namespace kqwin::control

@@ -16,13 +16,44 @@ constexpr char kPrinterClassGuid[] = "{4D36E979-E325-11CE-BFC1-08002BE10318}";
 // local flag; and bidirectional mode when the driver has a language monitor.
 constexpr DWORD kLocalPrinterAttributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST;
 
+// The spooler's environment of the machine's own drivers.
+std::string NativeEnvironment() {
+    return NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "Windows x64" : "Windows NT x86";
+}
+
 struct Request {
     std::string printer; // /b
     std::string inf;     // /f
     std::string port;    // /r
     std::string model;   // /m
-    std::string environment = "Windows NT x86";
+    std::string environment = NativeEnvironment(); // /h
 };
+
+// The driver architectures of /h, as the spooler's environments.
+bool EnvironmentOf(const std::string& architecture, std::string* environment) {
+    struct Name {
+        const char* architecture;
+        const char* environment;
+    };
+    for (const Name& n : {Name{"x86", "Windows NT x86"}, Name{"Intel", "Windows NT x86"},
+                          Name{"x64", "Windows x64"}, Name{"Itanium", "Windows IA64"}}) {
+        if (EqualsNoCase(architecture, n.architecture)) {
+            *environment = n.environment;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The driver versions of /v that name a Windows 2000 and later (version 3, user-mode) driver.
+bool IsVersion3(const std::string& version) {
+    for (const char* v3 : {"Windows 2000 or XP", "Windows XP", "Windows 2000", "Type 3 - User Mode"}) {
+        if (EqualsNoCase(version, v3)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The command-line rules of the C runtime: blanks separate arguments, quotes group, 2n backslashes before a
 // quote are n backslashes and a quote that groups, 2n+1 are n and a literal quote, "" inside quotes is a quote.
@@ -108,14 +139,10 @@ DWORD ParseRequest(const std::vector<std::string>& args, Request* r) {
         } else {
             return ERROR_INVALID_PARAMETER;
         }
-        if (target == &version) {
-            const bool v3 = version == "Windows 2000 or XP" || version == "Windows XP" || version == "Windows 2000" ||
-                            version == "Type 3 - User Mode";
-            if (!v3) {
-                return ERROR_INVALID_PARAMETER;
-            }
+        if (target == &version && !IsVersion3(version)) {
+            return ERROR_INVALID_PARAMETER;
         }
-        if (target == &architecture && !EqualsNoCase(architecture, "x86") && !EqualsNoCase(architecture, "Intel")) {
+        if (target == &architecture && !EnvironmentOf(architecture, &r->environment)) {
             return ERROR_INVALID_PARAMETER;
         }
     }
@@ -125,18 +152,31 @@ DWORD ParseRequest(const std::vector<std::string>& args, Request* r) {
     if (r->printer.empty()) {
         r->printer = r->model;
     }
+    // the printer made here needs a driver that this machine's spooler runs
+    if (!EqualsNoCase(r->environment, NativeEnvironment())) {
+        return ERROR_INVALID_ENVIRONMENT;
+    }
     return 0;
 }
 
-// How well a [Manufacturer] decoration ("NTx86", "NT.5.1", ...) fits this machine: 0 not at all.
+// How well a [Manufacturer] decoration ("NTx86", "NTamd64.6.0", "NT.5.1", ...) fits this machine: 0 not at
+// all. Windows 2000 reads no decoration; 64-bit Windows reads only its own platform's.
 int DecorationFit(const std::string& decoration) {
+    OSVERSIONINFOA v{};
+    v.dwOSVersionInfoSize = sizeof(v);
+    GetVersionExA(&v);
+    if (v.dwMajorVersion < 5 || (v.dwMajorVersion == 5 && v.dwMinorVersion < 1)) {
+        return 0;
+    }
     const std::string d = LowerAscii(decoration);
+    const std::string own = "nt" + std::string(InfPlatform());
     int fit = 1;
     std::string rest;
-    if (d.compare(0, 5, "ntx86") == 0) {
+    if (d.compare(0, own.size(), own) == 0) {
         fit = 3;
-        rest = d.substr(5);
-    } else if (d.compare(0, 2, "nt") == 0 && (d.size() == 2 || d[2] == '.')) {
+        rest = d.substr(own.size());
+    } else if (d.compare(0, 2, "nt") == 0 && (d.size() == 2 || d[2] == '.') &&
+               NativeArchitecture() != PROCESSOR_ARCHITECTURE_AMD64) {
         rest = d.substr(2);
     } else {
         return 0;
@@ -144,10 +184,10 @@ int DecorationFit(const std::string& decoration) {
     if (rest.empty()) {
         return fit;
     }
+    if (rest[0] != '.') {
+        return 0; // another platform whose name begins with this one's
+    }
     // ".major[.minor...]": no newer than the running system
-    OSVERSIONINFOA v{};
-    v.dwOSVersionInfoSize = sizeof(v);
-    GetVersionExA(&v);
     const DWORD major = static_cast<DWORD>(std::strtoul(rest.c_str() + 1, nullptr, 10));
     const size_t dot = rest.find('.', 1);
     const DWORD minor =
@@ -213,7 +253,8 @@ std::vector<std::string> Values(HINF inf, const std::string& section, const char
 }
 
 // The install section of `model`, from the models sections of [Manufacturer]: for each manufacturer its best
-// fitting decorated models section, or the undecorated one when no decoration fits.
+// fitting decorated models section, or the undecorated one when no decoration fits (on 64-bit Windows a
+// models section must be decorated for its platform).
 bool FindModel(HINF inf, const std::string& model, std::string* section) {
     INFCONTEXT maker;
     for (bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &maker); more;
@@ -231,6 +272,9 @@ bool FindModel(HINF inf, const std::string& model, std::string* section) {
                 best = models + "." + fields[i];
                 bestFit = fit;
             }
+        }
+        if (bestFit == 0 && NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64) {
+            continue;
         }
         INFCONTEXT line;
         for (bool found = SetupFindFirstLineA(inf, best.c_str(), model.c_str(), &line); found;
@@ -313,7 +357,8 @@ DWORD PrintUiInstall(const std::vector<std::string>& args) {
         return ERROR_UNKNOWN_PRINTER_DRIVER;
     }
     std::string section;
-    for (const std::string& candidate : {modelSection + ".NTx86", modelSection + ".NT", modelSection}) {
+    for (const std::string& candidate :
+         {modelSection + ".NT" + InfPlatform(), modelSection + ".NT", modelSection}) {
         if (HasSection(inf.get(), candidate)) {
             section = candidate;
             break;
@@ -453,8 +498,9 @@ DWORD PrintUiInstall(const std::vector<std::string>& args) {
 } // namespace
 } // namespace kqwin
 
-// rundll32's entry: "PrintUIEntry <options>"; the last error tells how it went (0: the printer is installed).
-extern "C" void WINAPI PrintUIEntryW(HWND, HINSTANCE, LPCWSTR commandLine, INT) {
+// rundll32's entry: "PrintUIEntry <options>", as PRINTUI.DLL exports it; it returns nothing, and the last
+// error tells how it went (0: the printer is installed).
+extern "C" KQWIN_API void WINAPI PrintUIEntryW(HWND, HINSTANCE, LPCWSTR commandLine, INT) {
     const std::string line = commandLine ? kqwin::Utf16ToAnsi(commandLine) : std::string();
     SetLastError(kqwin::PrintUiInstall(kqwin::SplitArguments(line)));
 }

@@ -1,13 +1,12 @@
 // The machine's rundll32 ("C:\\WINDOWS\\SYSTEM32\\rundll32.exe"): "DLL,Entry arguments" calls the entry of a
-// system DLL, from a table of the entries this machine's DLLs have.
+// system DLL, from a table of the entries this machine's DLLs have. The entries return nothing, so rundll32
+// exits with 0 whatever they did; a DLL or an entry it cannot find is a message box, as on Windows.
 #include "rundll32_private.h"
 
 #include <utility>
 
 extern "C" {
-// The entries, declared as rundll32 calls what GetProcAddress gives it; each is defined by its DLL. They
-// report failure through the last error, which the stand-in's rundll32 exits with, so that the program that
-// started it can tell what failed.
+// The entries, declared as rundll32 calls what GetProcAddress gives it; each is defined by its DLL.
 void WINAPI InstallHinfSectionA(HWND window, HINSTANCE module, LPCSTR commandLine, INT show);
 void WINAPI PrintUIEntryW(HWND window, HINSTANCE module, LPCWSTR commandLine, INT show);
 }
@@ -69,52 +68,53 @@ std::string CurrentDirectory() {
     return n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string();
 }
 
-// The machine's rundll32: "DLL,Entry arguments". Exits with 0 when the entry did its work, otherwise with the
-// error of what failed: ERROR_MOD_NOT_FOUND for a DLL it does not have, ERROR_PROC_NOT_FOUND for an entry
-// the DLL does not export, ERROR_INVALID_PARAMETER for a command line without "DLL,Entry".
+// What rundll32 shows when it cannot call the entry.
+void CannotRun(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), "RunDLL", MB_OK | MB_ICONERROR);
+}
+
+// The machine's rundll32: "DLL,Entry arguments". Exits with 0: what the entry did, or that the DLL or the
+// entry could not be found, is never its exit code (test control can force one).
 DWORD RunRundll32(const std::string& parameters) {
     if (const std::optional<DWORD> forced = TakeForcedExit()) {
         return *forced;
     }
     const size_t comma = parameters.find(',');
-    if (comma == std::string::npos) {
-        return ERROR_INVALID_PARAMETER;
-    }
     std::string dll = Trim(parameters.substr(0, comma));
     if (dll.size() >= 2 && dll.front() == '"' && dll.back() == '"') {
         dll = dll.substr(1, dll.size() - 2);
     }
-    const std::string tail = Trim(parameters.substr(comma + 1));
+    const std::string tail = comma == std::string::npos ? std::string() : Trim(parameters.substr(comma + 1));
     const size_t blank = tail.find_first_of(" \t");
     const std::string entry = tail.substr(0, blank);
     const std::string rest = blank == std::string::npos ? std::string() : tail.substr(blank + 1);
     // a DLL named with a folder must be the system's own
     const size_t slash = dll.find_last_of("\\/");
-    if (slash != std::string::npos && !EqualsNoCase(FullPath(dll.substr(0, slash), CurrentDirectory()),
-                                                    SystemDirectory())) {
-        return ERROR_MOD_NOT_FOUND;
-    }
     std::string module = LowerAscii(slash == std::string::npos ? dll : dll.substr(slash + 1));
     if (module.size() > 4 && module.compare(module.size() - 4, 4, ".dll") == 0) {
         module.resize(module.size() - 4);
     }
+    const bool systemFolder =
+        slash == std::string::npos ||
+        EqualsNoCase(FullPath(dll.substr(0, slash), CurrentDirectory()), SystemDirectory());
     const DllEntry* found = nullptr;
     for (const DllEntry& e : kEntries) {
-        if (module == e.dll && (e.onWindows9x || !Windows9x())) {
+        if (systemFolder && module == e.dll && (e.onWindows9x || !Windows9x())) {
             found = &e;
         }
     }
     if (!found) {
-        return ERROR_MOD_NOT_FOUND;
+        CannotRun("There was a problem starting " + dll + "\n\nThe specified module could not be found.");
+        return 0;
     }
     // the entry as named, or its wide or 8-bit form
     const std::string name = found->entry;
     if (!EqualsNoCase(entry, name) && !EqualsNoCase(entry, name + "W") && !EqualsNoCase(entry, name + "A")) {
-        return ERROR_PROC_NOT_FOUND;
+        CannotRun("Error in " + dll + "\nMissing entry:" + entry);
+        return 0;
     }
-    SetLastError(0);
     found->call(rest);
-    return GetLastError();
+    return 0;
 }
 
 const ProgramRegistration kRundll32(kRundll32Path, RunRundll32);

@@ -217,7 +217,9 @@ DWORD Installer::SourcePath(const File& owner, const std::string& name, std::str
     const std::string root = &owner == &set_.Primary() ? set_.sourceRoot : owner.folder;
     const Line* file = nullptr;
     std::vector<Line> files;
-    for (const char* section : {"SourceDisksFiles.x86", "SourceDisksFiles"}) {
+    // the machine's own platform first
+    for (const std::string& section :
+         {"SourceDisksFiles." + std::string(InfPlatform()), std::string("SourceDisksFiles")}) {
         files = set_.ReadIn(owner, section);
         if ((file = Keyed(files, name)) != nullptr) {
             break;
@@ -230,7 +232,8 @@ DWORD Installer::SourcePath(const File& owner, const std::string& name, std::str
     const std::string disk = file->Field(0);
     const Line* diskLine = nullptr;
     std::vector<Line> disks;
-    for (const char* section : {"SourceDisksNames.x86", "SourceDisksNames"}) {
+    for (const std::string& section :
+         {"SourceDisksNames." + std::string(InfPlatform()), std::string("SourceDisksNames")}) {
         disks = set_.ReadIn(owner, section);
         if ((diskLine = Keyed(disks, disk)) != nullptr) {
             break;
@@ -416,7 +419,7 @@ DWORD InstallHinfSection(const std::string& commandTail) {
     }
     std::vector<std::string> candidates;
     if (!Windows9x()) {
-        candidates = {section + ".NTx86", section + ".NT"};
+        candidates = {section + ".NT" + InfPlatform(), section + ".NT"};
     }
     candidates.push_back(section);
     for (const std::string& candidate : candidates) {
@@ -431,6 +434,6 @@ DWORD InstallHinfSection(const std::string& commandTail) {
 } // namespace kqwin::inf
 
 // rundll32's entry: "InstallHinfSection <section> <mode> <inf>"; the last error tells how it went.
-extern "C" void WINAPI InstallHinfSectionA(HWND, HINSTANCE, LPCSTR commandLine, INT) {
+extern "C" KQWIN_API void WINAPI InstallHinfSectionA(HWND, HINSTANCE, LPCSTR commandLine, INT) {
     SetLastError(kqwin::inf::InstallHinfSection(commandLine ? commandLine : ""));
 }

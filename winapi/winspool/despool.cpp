@@ -70,7 +70,8 @@ bool LoadProcessor(const PrinterRecord& rec, ProcessorExports* pp, std::string* 
     HMODULE m = CachedModule(path);
     const std::string host = MapPath(path);
     if (!m) {
-        *error = "print processor file " + host + " cannot be loaded";
+        *error = "print processor file " + host + " cannot be loaded" +
+                 (GetLastError() == ERROR_BAD_EXE_FORMAT ? " (built for another architecture)" : "");
         return false;
     }
     Resolve(m, "EnumPrintProcessorDatatypesW", &pp->enumDatatypes);

@@ -495,9 +495,9 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
         return FALSE;
     }
     // The spooler loads a monitor when it is added and refuses one that it cannot start.
-    HMODULE module = LoadLibraryA((SystemDirectory() + "\\" + m.pDLLName).c_str());
+    HMODULE module = LoadSpoolerModule(SystemDirectory() + "\\" + m.pDLLName);
     if (!module) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        SetLastError(GetLastError() == ERROR_BAD_EXE_FORMAT ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
         return FALSE;
     }
     const bool hasEntry = GetProcAddress(module, "InitializeMonitorEx") != nullptr;

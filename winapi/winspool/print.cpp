@@ -81,6 +81,19 @@ BOOL OpenPrinterCommon(const std::string& name, LPHANDLE handle, const DEVMODEW*
                 break;
             }
         }
+        // No job prints there now: the port of the first printer on it, to talk with the device directly (a
+        // status query); its documents have no job behind them.
+        const std::string printersKey = std::string(kPrintKey) + "\\Printers";
+        const std::vector<std::string> printers =
+            obj->portBound ? std::vector<std::string>{} : Hive().SubKeys(printersKey);
+        for (const std::string& key : printers) {
+            const std::optional<PrinterRecord> rec = LoadPrinter(key);
+            if (rec && EqualsNoCase(rec->port, port)) {
+                obj->printer = rec->name;
+                obj->portBound = true;
+                break;
+            }
+        }
         if (!obj->portBound) {
             SetLastError(ERROR_INVALID_PRINTER_NAME);
             return FALSE;
@@ -307,6 +320,21 @@ BOOL WINAPI ReadPrinter(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read) {
     auto obj = GetObject<PrinterObj>(h, ObjType::Printer);
     if (!obj) {
         return FALSE;
+    }
+    if (obj->portBound) {
+        // on the port: what the device sends back, through the port's monitor (the language monitor's
+        // ReadPort passes it on from the port monitor's)
+        if (!obj->portDoc) {
+            SetLastError(ERROR_SPL_NO_STARTDOC);
+            return FALSE;
+        }
+        if (!read || (count && !buffer)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const PortDoc& doc = *obj->portDoc;
+        return doc.table->pfnReadPort &&
+               doc.table->pfnReadPort(doc.port, static_cast<LPBYTE>(buffer), count, read);
     }
     if (obj->kind != PrinterObj::Kind::JobReader) {
         SetLastError(ERROR_INVALID_HANDLE);

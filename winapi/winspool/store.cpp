@@ -63,6 +63,14 @@ SpoolerState& Spooler() {
     return state;
 }
 
+HMODULE LoadSpoolerModule(const std::string& windowsPath) {
+    if (ModuleArchitecture(windowsPath) != NativeArchitecture()) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
+    return LoadLibraryA(windowsPath.c_str());
+}
+
 HMODULE CachedModule(const std::string& windowsPath) {
     const std::string hostPath = MapPath(windowsPath);
     SpoolerState& s = Spooler();
@@ -73,7 +81,7 @@ HMODULE CachedModule(const std::string& windowsPath) {
             return it->second;
         }
     }
-    HMODULE module = LoadLibraryA(windowsPath.c_str());
+    HMODULE module = LoadSpoolerModule(windowsPath);
     if (module) {
         std::lock_guard lock(s.mutex);
         s.modules.emplace(hostPath, module);
@@ -188,7 +196,12 @@ std::optional<DriverRecord> LoadDriver(const std::string& name) {
     return std::nullopt;
 }
 
-std::string NativeEnvironment() { return Windows9x() ? "Windows 4.0" : "Windows NT x86"; }
+std::string NativeEnvironment() {
+    if (Windows9x()) {
+        return "Windows 4.0";
+    }
+    return NativeArchitecture() == PROCESSOR_ARCHITECTURE_AMD64 ? "Windows x64" : "Windows NT x86";
+}
 
 bool KnownEnvironment(const std::string& environment) {
     for (const char* known : {"Windows 4.0", "Windows NT x86", "Windows x64", "Windows IA64"}) {

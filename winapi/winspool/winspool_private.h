@@ -59,7 +59,8 @@ DWORD JobCount(const std::string& printer);
 
 // The machine's Windows decides where the spooler keeps its files: Windows 98 and ME keep print processors
 // and drivers in the system directory.
-std::string NativeEnvironment(); // "Windows 4.0" on Windows 98/ME, "Windows NT x86" otherwise
+// "Windows 4.0" on Windows 98/ME, "Windows x64" on 64-bit Windows, "Windows NT x86" otherwise
+std::string NativeEnvironment();
 bool KnownEnvironment(const std::string& environment);
 // Where a print processor or driver of an environment lives on the simulated disk (Windows path).
 std::string PrintProcessorDirectory(const std::string& environment);
@@ -73,7 +74,10 @@ bool MonitorInUse(const std::string& name);
 // or print processor it deletes.
 void UnloadMonitor(const std::string& name);
 void UnloadSpoolerFile(const std::string& hostPath);
-// A spooler file (print processor, monitor) loaded once and kept, as the spooler keeps them.
+// Loads a spooler file (print processor, monitor) into the spooler's process, which is of the machine's own
+// architecture: a module built for another does not load (ERROR_BAD_EXE_FORMAT).
+HMODULE LoadSpoolerModule(const std::string& windowsPath);
+// A spooler file loaded once and kept, as the spooler keeps them.
 HMODULE CachedModule(const std::string& windowsPath);
 template <class Fn> Fn ProcAddress(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));

@@ -22,8 +22,11 @@ KQWIN_API std::string MachineRoot();
 // Host path of a Windows path on this machine ("c:\\x.dat" -> "<root>/c/x.dat").
 KQWIN_API std::string HostPath(const std::string& windowsPath);
 
-// Where the local port monitor sends a port's bytes: a host path, or "-" for standard output. The targets
-// are the string values, one per port name, of this key below HKEY_LOCAL_MACHINE.
+// Where the local port monitor sends a port's bytes: a host path, "-" for standard output, or
+// socket://HOST:PORT for a printer on a raw TCP port. A host path that is a terminal (a serial device, a
+// pseudo-terminal) gets a COM port's stored line settings (GetDefaultCommConfigA) at each document's start,
+// and what the printer sends back is read with ReadPrinter on the port. The targets are the string values,
+// one per port name, of this key below HKEY_LOCAL_MACHINE.
 inline constexpr char kPortTargetKey[] = "SOFTWARE\\KQT50 Stand-in\\Ports";
 KQWIN_API void SetPortTarget(const std::string& port, const std::string& hostPath);
 KQWIN_API std::string PortTarget(const std::string& port);
@@ -47,6 +50,11 @@ KQWIN_API bool SetPrinterResolution(const std::string& printer, int verticalDpi)
 
 // Streams each print processor write to a callback instead of keeping it (for traces of long jobs).
 KQWIN_API void SetWriteObserver(std::function<void(const BYTE* bytes, DWORD count, DWORD accepted)> observer);
+// While a port's device takes no data (a printer out of paper, off line, holding the sender off), the local
+// port monitor waits, and calls `handler` about once a second with the port's name and the milliseconds it
+// has waited; `handler` returns false to give up (the write fails with ERROR_TIMEOUT). Without a handler
+// it waits for as long as it takes. Null removes the handler.
+KQWIN_API void SetPortStallHandler(std::function<bool(const std::string& port, DWORD stalled)> handler);
 // Also echo debugger output to standard error (also on when KQT50_DEBUG is set).
 KQWIN_API void EchoDebugOutput(bool on);
 
