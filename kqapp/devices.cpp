@@ -29,7 +29,7 @@ constexpr milliseconds kStallAfter{1000};
 // How long a write waits between looks at the printer's answers and the job.
 constexpr milliseconds kPollStep{100};
 // A small send buffer keeps what is on its way short, so that a printer that stops is seen to stop.
-constexpr int kSocketSendBuffer = 256 * 1024;
+constexpr int kSocketSendBuffer = 64 * 1024;
 // PAPPL tries again a few seconds later; the idle status poll should not wait long for a printer that is off.
 constexpr milliseconds kConnectWait{1500};
 
@@ -70,7 +70,8 @@ class FdConnection : public Connection {
 
     bool TwoWay() const override { return twoWay_; }
 
-    ssize_t Write(const void* bytes, size_t count) override {
+  protected:
+    ssize_t WriteOut(const void* bytes, size_t count) override {
         const auto* p = static_cast<const uint8_t*>(bytes);
         size_t done = 0;
         Clock::time_point progress = Clock::now();
@@ -449,7 +450,7 @@ void CloseDevice(pappl_device_t* device) {
 
 ssize_t ReadDevice(pappl_device_t* device, void* buffer, size_t bytes) {
     const std::shared_ptr<Connection> c = Lookup(device);
-    return c ? c->Read(buffer, bytes, milliseconds(100)) : -1;
+    return c ? c->Receive(buffer, bytes, milliseconds(100)) : -1;
 }
 
 ssize_t WriteDevice(pappl_device_t* device, const void* buffer, size_t bytes) {
@@ -550,6 +551,14 @@ void Connection::Told(const PrinterStatus& status) {
     }
 }
 
+ssize_t Connection::Receive(void* buffer, size_t size, milliseconds wait) {
+    const ssize_t n = Read(buffer, size, wait);
+    if (n > 0) {
+        Heard(static_cast<const uint8_t*>(buffer), size_t(n));
+    }
+    return n;
+}
+
 bool Connection::Listen(milliseconds wait) {
     uint8_t buffer[64];
     ssize_t n = Read(buffer, sizeof(buffer), wait);
@@ -564,11 +573,9 @@ bool Connection::Query(milliseconds wait) {
     if (!TwoWay()) {
         return false;
     }
-    status_.ForgetAsked();
     if (!Send(StatusRequest())) {
         return false;
     }
-    status_.Asked();
     const Clock::time_point until = Clock::now() + wait;
     while (!status_.Answered()) {
         const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());

@@ -51,10 +51,14 @@ class Connection {
     // The printer can answer (a network port or serial line; not a file).
     virtual bool TwoWay() const = 0;
     // Writes all of `count` bytes, hearing the printer meanwhile; -1 when the device failed or the watch
-    // says the job was cancelled.
-    virtual ssize_t Write(const void* bytes, size_t count) = 0;
-    // Reads what the printer sent within `wait`; 0 when it sent nothing, -1 on failure.
-    virtual ssize_t Read(void* buffer, size_t size, std::chrono::milliseconds wait) = 0;
+    // says the job was cancelled. The status requests among them, whoever's, have their answers due.
+    ssize_t Write(const void* bytes, size_t count) {
+        status_.Sent(static_cast<const uint8_t*>(bytes), count);
+        return WriteOut(bytes, count);
+    }
+    // Reads what the printer sent within `wait`; 0 when it sent nothing, -1 on failure. The status is
+    // taken in from it as well, so that the answers to come stay in step.
+    ssize_t Receive(void* buffer, size_t size, std::chrono::milliseconds wait);
 
     // Asks the printer its status and waits up to `wait` for the answers; false when they did not all come.
     bool Query(std::chrono::milliseconds wait);
@@ -72,6 +76,8 @@ class Connection {
     void SetWatch(DeviceWatch* watch) { watch_ = watch; }
 
   protected:
+    virtual ssize_t WriteOut(const void* bytes, size_t count) = 0;
+    virtual ssize_t Read(void* buffer, size_t size, std::chrono::milliseconds wait) = 0;
     // Takes bytes the printer sent; tells the watch when the status changed.
     void Heard(const uint8_t* bytes, size_t count);
     // Takes a status the printer told on another line; tells the watch when it changed.

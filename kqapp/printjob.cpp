@@ -107,11 +107,9 @@ class JobSession final : public DeviceWatch {
             return;
         }
         StatusReader& reader = connection_->status();
-        reader.ForgetAsked();
         if (!connection_->Send(StatusRequest())) {
             return;
         }
-        reader.Asked();
         Clock::time_point since = Clock::now();
         Clock::time_point asked = since;
         while (!reader.Answered() && !Cancelled()) {
@@ -162,7 +160,7 @@ class JobSession final : public DeviceWatch {
             if (!Flush()) {
                 return 0;
             }
-            const ssize_t n = connection_->Read(buffer, size, 100ms);
+            const ssize_t n = connection_->Receive(buffer, size, 100ms);
             return n > 0 ? size_t(n) : 0;
         };
         port.flush = [this] { Flush(); };

@@ -5,6 +5,7 @@ namespace {
 
 constexpr uint8_t DLE = 0x10;
 constexpr uint8_t EOT = 0x04;
+constexpr uint8_t ENQ = 0x05;
 constexpr uint8_t GS = 0x1D;
 
 // GS a: bit 1 on-line state, bit 2 errors, bit 3 paper sensors (the drawer's pin is of no interest here).
@@ -34,6 +35,27 @@ const std::vector<uint8_t>& AutoStatusOff() {
 void StatusReader::Asked() {
     for (int n = 1; n <= 4; ++n) {
         due_.push_back(n);
+    }
+}
+
+void StatusReader::Sent(const uint8_t* bytes, size_t count) {
+    // what a printer that never answers leaves due is not kept for ever
+    constexpr size_t kMostDue = 256;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        if (sentHeld_ >= 2) {
+            if (sentHeld_ == 2 && b >= 1 && b <= 4) {
+                if (due_.size() >= kMostDue) {
+                    due_.pop_front();
+                }
+                due_.push_back(b);
+            }
+            sentHeld_ = 0; // the request's last byte, whatever it is
+        } else if (sentHeld_ == 1 && (b == EOT || b == ENQ)) {
+            sentHeld_ = b == EOT ? 2 : 3;
+        } else {
+            sentHeld_ = b == DLE ? 1 : 0;
+        }
     }
 }
 

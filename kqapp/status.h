@@ -40,6 +40,9 @@ class StatusReader {
   public:
     // A StatusRequest went out: four answers are due, in its order.
     void Asked();
+    // Bytes went out to the printer: each real-time status request among them (DLE EOT 1 to 4, wherever
+    // it stands, as the printer finds it, a job's own too) has an answer due, in their order.
+    void Sent(const uint8_t* bytes, size_t count);
     // Forgets answers still due (a request the printer never answered).
     void ForgetAsked() { due_.clear(); }
     // Takes what the printer sent; true when its status changed.
@@ -59,6 +62,7 @@ class StatusReader {
 
     PrinterStatus status_;
     std::deque<int> due_;
+    int sentHeld_ = 0; // of a request that Sent saw begin: 1 after DLE, 2 after DLE EOT, 3 after DLE ENQ
     uint8_t asb_[4] = {};
     int asbHave_ = 0;
     bool heard_ = false;

@@ -2,7 +2,8 @@
 # The same ESC/POS job through kqspool and through the printer application gives the device the same
 # bytes: both spool it as a RAW document to "KQT-50 Receipt" and the kit's print processor prints it. Also
 # with two copies, through each way a client names the raw format, and for a job the processor stops
-# early, where the job ends aborted with kqspool's own words for why.
+# early, where the job ends aborted with kqspool's own words for why. Over a network port as well, where
+# the application adds only its status requests around the job.
 #
 #   tests/kqapp/equality.sh BIN SRC
 BIN=$1
@@ -61,3 +62,33 @@ warning=$(sed -n "s|^kqspool: warning: $as_made, ||p" "$WORK/rpe-as-made-1-appli
 [ -n "$warning" ] || kq_fail "kqspool gave no warning for $as_made"
 [ "$message" = "$warning" ] || kq_fail "job-state-message \"$message\" is not kqspool's \"$warning\""
 echo "stopped early: \"$message\""
+
+# Over a network port: kqspool and the application each send the job to a printer on a TCP port that
+# answers status requests and keeps what it gets. The application's connection for the job carries
+# kqspool's bytes between its own: automatic status back on and a status request before them, a status
+# request and automatic status back off after them.
+PRINTER_PORT=$(kq_port)
+mkdir -p "$WORK/socket"
+python3 "$SRC/tests/kqapp/fake_printer.py" "$PRINTER_PORT" --record "$WORK/socket" >"$WORK/printer.log" 2>&1 &
+KQ_PIDS="$KQ_PIDS $!"
+kq_wait_port "$PRINTER_PORT" 10
+rm -f "$WORK/socket"/* # the wait's own connection
+job="$SRC/samples/receipt.prn"
+KQT50_ROOT="$WORK/machine" "$BIN/kqspool" print --out "socket://127.0.0.1:$PRINTER_PORT" "$job" ||
+    kq_fail "kqspool did not print to socket://127.0.0.1:$PRINTER_PORT"
+mv "$(ls -S "$WORK/socket"/connection-*.bin | head -n 1)" "$WORK/socket.kqspool"
+rm -f "$WORK/socket"/*
+kq_add net kqt50_80mm "socket://127.0.0.1:$PRINTER_PORT"
+id=$(kq_print net "$job" application/vnd.escpos)
+[ "$(kq_wait_job net "$id" 30)" = completed ] || kq_fail "the job to socket://127.0.0.1:$PRINTER_PORT did not complete"
+# the busiest connection is the job's; the others asked the printer's status while it was idle
+app=$(ls -S "$WORK/socket"/connection-*.bin | head -n 1)
+python3 - "$WORK/socket.kqspool" "$app" <<'PY' || kq_fail "the job's connection is not kqspool's bytes between the application's own"
+import sys
+kqspool, app = (open(path, "rb").read() for path in sys.argv[1:])
+ask = b"".join(b"\x10\x04" + bytes([n]) for n in range(1, 5))
+framed = b"\x1da\x0e" + ask + kqspool + ask + b"\x1da\x00"
+print(f"over a network port: kqspool sent {len(kqspool)} bytes, the application {len(app)}: "
+      f"{'the same between its own' if app == framed else 'other bytes'}")
+sys.exit(0 if app == framed else 1)
+PY

@@ -158,3 +158,49 @@ kq_fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+
+# kq_virtual NAME [vkqt50 OPTIONS...]: starts a virtual KQT-50 on a free TCP port, its pictures in
+# $WORK/NAME/pictures, its log in $WORK/NAME/printer.log, its control socket at $WORK/NAME/printer.ctl;
+# sets KQ_URI to its device URI (socket://127.0.0.1:PORT).
+kq_virtual() {
+    dir="$WORK/$1"
+    shift
+    mkdir -p "$dir/pictures"
+    "$BIN/vkqt50" --tcp 0 --pictures "$dir/pictures" --log "$dir/printer.log" --control "$dir/printer.ctl" \
+        "$@" >"$dir/printer.ready" 2>"$dir/printer-stderr.log" &
+    KQ_PIDS="$KQ_PIDS $!"
+    for _ in $(seq 100); do
+        KQ_URI=$(head -n 1 "$dir/printer.ready" 2>/dev/null || true)
+        [ -n "$KQ_URI" ] && [ -S "$dir/printer.ctl" ] && return 0
+        sleep 0.1
+    done
+    kq_fail "the virtual printer $(basename "$dir") did not start"
+}
+
+# kq_control NAME COMMAND: one command to a virtual printer's control socket; prints its reply.
+kq_control() {
+    python3 - "$WORK/$1/printer.ctl" "$2" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(sys.argv[2].encode() + b"\n")
+reply = b""
+while not reply.endswith(b"\n"):
+    chunk = s.recv(4096)
+    if not chunk:
+        break
+    reply += chunk
+print(reply.decode().strip())
+PY
+}
+
+# kq_stat NAME COUNT: one count of a virtual printer's stats (received, lost, printed, ...).
+kq_stat() {
+    kq_control "$1" stats | tr ' ' '\n' | sed -n "s/^$2=//p"
+}
+
+# kq_job_bytes NAME: the bytes a virtual printer took from its busiest connection, the job's (the idle
+# status requests come on connections of their own).
+kq_job_bytes() {
+    sed -n 's/.* closed, \([0-9,]*\) byte(s) taken from it$/\1/p' "$WORK/$1/printer.log" | tr -d , | sort -n | tail -n 1
+}

@@ -7,6 +7,8 @@
 //       cut to their marks, the source scaled to the printed size, both blurred over a few dots so that
 //       dithering does not count; fails when the mean difference exceeds MAX-DIFFERENCE (0-255, default 24)
 //       or the shapes differ
+//   kqapp_picture same PRINTED.png OTHER.png
+//       two prints of one document: the same marks, dot for dot (the preview's red notes left out)
 #include "preview.h"
 
 #include <png.h>
@@ -36,7 +38,7 @@ bool ReadPng(const char* path, Grey* out) {
         std::fprintf(stderr, "kqapp_picture: %s: %s\n", path, image.message);
         return false;
     }
-    image.format = PNG_FORMAT_GRAY;
+    image.format = PNG_FORMAT_RGB;
     std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
         std::fprintf(stderr, "kqapp_picture: %s: %s\n", path, image.message);
@@ -44,8 +46,13 @@ bool ReadPng(const char* path, Grey* out) {
     }
     out->width = int(image.width);
     out->height = int(image.height);
-    out->v.resize(pixels.size());
-    std::transform(pixels.begin(), pixels.end(), out->v.begin(), [](uint8_t p) { return p / 255.0f; });
+    out->v.resize(pixels.size() / 3);
+    for (size_t i = 0; i < out->v.size(); ++i) {
+        const uint8_t r = pixels[3 * i], g = pixels[3 * i + 1], b = pixels[3 * i + 2];
+        // the preview's red marks (where the paper is cut) are its own notes, not print
+        const bool mark = r > 160 && g < 100 && b < 100;
+        out->v[i] = mark ? 1.0f : (0.299f * r + 0.587f * g + 0.114f * b) / 255.0f;
+    }
     return true;
 }
 
@@ -182,6 +189,27 @@ int Compare(const char* printedPath, const char* sourcePath, double maxDifferenc
     return 0;
 }
 
+int Same(const char* aPath, const char* bPath) {
+    Grey a;
+    Grey b;
+    if (!ReadPng(aPath, &a) || !ReadPng(bPath, &b)) {
+        return 1;
+    }
+    const Grey ma = Marks(a);
+    const Grey mb = Marks(b);
+    if (ma.width != mb.width || ma.height != mb.height) {
+        std::fprintf(stderr, "kqapp_picture: %s has marks of %d x %d dots, %s of %d x %d\n", aPath, ma.width,
+                     ma.height, bPath, mb.width, mb.height);
+        return 1;
+    }
+    size_t differ = 0;
+    for (size_t i = 0; i < ma.v.size(); ++i) {
+        differ += (ma.v[i] < 0.5f) != (mb.v[i] < 0.5f);
+    }
+    std::printf("marks %d x %d dots, %zu dot(s) differ\n", ma.width, ma.height, differ);
+    return differ == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -192,7 +220,11 @@ int main(int argc, char** argv) {
     if (command == "compare" && (argc == 4 || argc == 5)) {
         return Compare(argv[2], argv[3], argc == 5 ? std::atof(argv[4]) : 24.0);
     }
+    if (command == "same" && argc == 4) {
+        return Same(argv[2], argv[3]);
+    }
     std::fprintf(stderr, "usage: kqapp_picture render DEVICE-BYTES OUT.png [PAPER-DOTS]\n"
-                         "       kqapp_picture compare PRINTED.png SOURCE.png [MAX-DIFFERENCE]\n");
+                         "       kqapp_picture compare PRINTED.png SOURCE.png [MAX-DIFFERENCE]\n"
+                         "       kqapp_picture same PRINTED.png OTHER.png\n");
     return 2;
 }

@@ -104,6 +104,26 @@ TEST(StatusReaderTest, AnswersNobodyAskedForAreIgnored) {
     EXPECT_FALSE(reader.Feed(answer.data(), answer.size()));
 }
 
+TEST(StatusReaderTest, AJobsOwnRequestsHaveTheirAnswersBeforeOurs) {
+    // The job asks DLE EOT 1 itself (even inside an image's data, as the printer finds it there), then a
+    // DLE ENQ whose byte is not a request; the application's four come last. The printer, out of paper,
+    // answers them all in order once it takes the job's bytes again.
+    StatusReader reader;
+    Bytes job = {0x1B, '@', 0x10, 0x04, 0x01, 0x1D, 'v', '0', 0x00, 0x01, 0x00, 0x02, 0x00, 0x10, 0x04};
+    const Bytes rest = {0x02, 0x10, 0x05, 0x10, 0x04, 0x09};
+    reader.Sent(job.data(), job.size()); // a request cut across writes
+    reader.Sent(rest.data(), rest.size());
+    reader.Sent(StatusRequest().data(), StatusRequest().size());
+    Bytes stream = {0x1A, 0x32}; // the job's: off line, then paper out
+    const Bytes ours = Answers(0, 0, 0, 0);
+    stream.insert(stream.end(), ours.begin(), ours.end());
+    reader.Feed(stream.data(), stream.size() - 1);
+    EXPECT_FALSE(reader.Answered());
+    reader.Feed(stream.data() + stream.size() - 1, 1);
+    EXPECT_TRUE(reader.Answered());
+    EXPECT_FALSE(reader.status().Stopped()) << "the last answers are the printer's now";
+}
+
 TEST(StatusReaderTest, APrinterThatDoesNotAnswerIsOffLine) {
     EXPECT_EQ(ReasonsOf(PrinterStatus{}, false), PAPPL_PREASON_OFFLINE);
     EXPECT_EQ(StoppedBecause(PrinterStatus{}), "");
