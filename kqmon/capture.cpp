@@ -1,5 +1,5 @@
 // The capture file: a copy of every byte of the current document, at a fixed path.
-#include "kqmon.h"
+#include "monitor.h"
 
 namespace kqmon {
 

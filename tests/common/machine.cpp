@@ -89,7 +89,7 @@ void AddDiscardingPrinter(const char* name) {
     control::SetPortTarget("FILE:", "/dev/null");
 }
 
-void InstallKitPrinter(const char* port) {
+void InstallKitPrinter(const char* port, const char* monitorLibrary) {
     const char* bin = std::getenv("KQ_TEST_BIN");
     ASSERT_NE(bin, nullptr);
     char env[] = "Windows 4.0";
@@ -99,7 +99,7 @@ void InstallKitPrinter(const char* port) {
                                             &needed));
     ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqprint.so").c_str(),
                           (std::string(ppDir) + "\\KQPRINT.DLL").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA((std::string(bin) + "/libkqmon.so").c_str(), "C:\\WINDOWS\\SYSTEM32\\KQMON.DLL",
+    ASSERT_TRUE(CopyFileA((std::string(bin) + "/" + monitorLibrary).c_str(), "C:\\WINDOWS\\SYSTEM32\\KQMON.DLL",
                           FALSE));
     char file[] = "KQPRINT.DLL";
     char name[] = "KQPRINT";

@@ -64,10 +64,10 @@ std::u16string CopiesParameter(unsigned copies);
 // Call under ASSERT_NO_FATAL_FAILURE.
 void AddDiscardingPrinter(const char* name);
 
-// Installs the built print processor and language monitor (from KQ_TEST_BIN) on the machine, with a
-// driver that names the monitor and a printer "Receipt" on `port` that uses both, bidirectional mode on.
-// Call under ASSERT_NO_FATAL_FAILURE.
-void InstallKitPrinter(const char* port);
+// Installs the built print processor and language monitor (from KQ_TEST_BIN; the monitor's file is
+// `monitorLibrary` there) on the machine, with a driver that names the monitor and a printer "Receipt" on
+// `port` that uses both, bidirectional mode on. Call under ASSERT_NO_FATAL_FAILURE.
+void InstallKitPrinter(const char* port, const char* monitorLibrary = "libkqmon.so");
 
 // Lays out the kit folder at `windowsFolder` as the build lays it out: the media (NT\KQT50.INF and its GPD,
 // Chicago\KQT50.INF), the built print processor and monitor (from KQ_TEST_BIN) for each architecture below

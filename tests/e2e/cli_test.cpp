@@ -41,6 +41,8 @@ TEST_F(CommandLineTest, UsageErrorsExit2WithoutPrinting) {
         {"print", "--preview"},
         {"check", "--paper-width", "7", job},
         {"check", "--paper-width", "wide", job},
+        {"print", "--windows", "95", job},
+        {"print", "--windows"},
     };
     for (const auto& args : cases) {
         std::string line;

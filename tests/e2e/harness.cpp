@@ -56,6 +56,10 @@ std::optional<Summary> ParseSummary(const std::string& err) {
     s.imagesOut = *images;
     s.bandsIn = figure(R"((\d+) (?:raster )?band(?:\(s\)|s)? in)");
     s.viaMonitor = text.find("through KQMON") != std::string::npos;
+    std::smatch entry;
+    if (std::regex_search(text, entry, std::regex(R"(through KQMON via (\w+))"))) {
+        s.monitorEntry = entry[1].str();
+    }
     return s;
 }
 

@@ -27,6 +27,7 @@ struct Summary {
     unsigned long long bytesIn = 0, writes = 0, bytesOut = 0, imagesOut = 0;
     std::optional<unsigned long long> bandsIn; // when the line reports it
     bool viaMonitor = false;
+    std::string monitorEntry; // the monitor's initialisation that the spooler called, when via the monitor
 };
 
 // Lines of --trace-writes: "count hex" each.

@@ -300,6 +300,49 @@ TEST_F(CopiesTest, PortOutputIsTheSameWithAndWithoutTheMonitor) {
     EXPECT_EQ(Join(ExpectedOutput(ReadFile(receipt), 203, 1).writes) == out, true);
 }
 
+class WindowsTest : public KqspoolTest {};
+
+// Each Windows calls the monitor through its own entry, and the port and the monitor's copy get the same
+// bytes on all of them. The machine keeps the Windows it was given.
+TEST_F(WindowsTest, EachWindowsPrintsThroughTheMonitorsEntryForIt) {
+    const std::string receipt = SourceDir() + "/samples/receipt.prn";
+    const Bytes expected = Join(ExpectedOutput(ReadFile(receipt), 203, 1).writes);
+    struct Case {
+        std::vector<std::string> args;
+        const char* entry;
+    };
+    const Case cases[] = {
+        {{}, "InitializePrintMonitor2"},                       // a new machine runs Windows XP
+        {{"--windows", "2000"}, "InitializePrintMonitor2"},
+        {{"--windows", "xp"}, "InitializePrintMonitor2"},
+        {{"--windows", "98"}, "InitializeMonitorEx"},          // a new machine for the other family
+        {{}, "InitializeMonitorEx"},                           // which it keeps
+        {{"--windows", "me"}, "InitializeMonitorEx"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"print", "--out", Path("out.prn")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(receipt);
+        if (c.args.size() == 2 && c.args[1] == "98") {
+            std::filesystem::remove_all(Path("root")); // KQT50_ROOT: a new machine
+            std::filesystem::create_directory(Path("root"));
+        }
+        SCOPED_TRACE(c.args.empty() ? std::string("(the machine's own)") : c.args[1]);
+        const RunResult run = Kqspool(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::optional<Summary> summary = ParseSummary(run.err);
+        ASSERT_TRUE(summary) << run.err;
+        EXPECT_EQ(summary->monitorEntry, c.entry) << run.err;
+        const Bytes out = ReadFile(Path("out.prn"));
+        EXPECT_EQ(out == expected, true);
+        EXPECT_EQ(ReadFile(CapturePath()) == out, true) << "the monitor's copy differs from the port's bytes";
+    }
+    // the kit's files lie where Windows 98/ME keeps them: the other family is refused on this machine
+    const RunResult refused = Kqspool({"print", "--windows", "xp", "--out", Path("out.prn"), receipt});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("other family of Windows"), std::string::npos) << refused.err;
+}
+
 class TraceTest : public KqspoolTest {};
 
 // The text sample shows the pump's batching: text runs of 600 and 512 bytes between a few commands.

@@ -143,15 +143,12 @@ TEST_F(PageImageTest, PageThatCannotHaveOneRowEndsThePass) {
 namespace kqmontest {
 namespace {
 
-using kqtest::Bytes;
 namespace control = kqwin::control;
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-TEST_F(MonitorTest, PortMonitorWithoutEndDocPortStillEndsTheDocument) {
+TEST_P(MonitorTest, PortMonitorWithoutEndDocPortStillEndsTheDocument) {
     // EndDocPort is not required at port open; a document still ends with its printer handle and capture
     // file closed, and the next document starts a capture of its own.
-    lower_.pfnEndDocPort = nullptr;
+    RemoveLowerEntry(LowerEntry::EndDocPort);
     const size_t printers = control::OpenPrinterHandles();
     HANDLE port = OpenPort();
     ASSERT_NE(port, nullptr);
@@ -163,11 +160,11 @@ TEST_F(MonitorTest, PortMonitorWithoutEndDocPortStillEndsTheDocument) {
     ASSERT_TRUE(ReadCapture(&capture));
     EXPECT_EQ(capture, Text("second"));
     EXPECT_EQ(Fake().written, Text("firstsecond"));
-    EXPECT_TRUE(table_.pfnClosePort(port));
+    EXPECT_TRUE(ClosePort(port));
     EXPECT_EQ(control::OpenPrinterHandles(), printers);
 }
 
-TEST_F(MonitorTest, DocumentWithoutCaptureSaysSoInTheTrace) {
+TEST_P(MonitorTest, DocumentWithoutCaptureSaysSoInTheTrace) {
     // Besides the fixed lines, one line of its own (level 3, written like every line, whatever its level)
     // tells that a document went to the port without its copy, and why.
     HANDLE port = OpenPort();
@@ -180,7 +177,7 @@ TEST_F(MonitorTest, DocumentWithoutCaptureSaysSoInTheTrace) {
                                                      "KQMonStartDocPort() ok?1\n", "KQMonWritePort() 3 bytes\n",
                                                      "KQMonEndDocPort() \n"}));
     EXPECT_EQ(Fake().written, Text("abc"));
-    EXPECT_TRUE(table_.pfnClosePort(port));
+    EXPECT_TRUE(ClosePort(port));
 }
 
 } // namespace

@@ -104,9 +104,13 @@ Strings KitLifeTest::BoxTexts() const {
     return out;
 }
 
-int KitLifeTest::PrintSample() {
+int KitLifeTest::PrintSample(std::string* err) {
+    const std::string errFile = Root() + "/kqspool.err";
     const pid_t pid = fork();
     if (pid == 0) {
+        if (!freopen(errFile.c_str(), "w", stderr)) {
+            _exit(126);
+        }
         setenv("KQT50_ROOT", control::MachineRoot().c_str(), 1);
         const std::string program = Bin() + "/kqspool";
         const std::string job = std::string(KQ_SOURCE_DIR) + "/samples/receipt.prn";
@@ -116,6 +120,7 @@ int KitLifeTest::PrintSample() {
     int status = 0;
     waitpid(pid, &status, 0);
     control::ResetMachine(control::MachineRoot()); // the printing process changed the machine's files
+    *err = ReadHost(errFile);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -160,7 +165,11 @@ void KitLifeTest::WholeLife(const Windows& windows, const std::string& driverFol
     EXPECT_EQ(Press(IDC_INSTALL), IDOK);
     EXPECT_EQ(BoxTexts(), Strings{String(IDS_INSTALL_OK)});
 
-    ASSERT_EQ(PrintSample(), 0);
+    std::string said;
+    ASSERT_EQ(PrintSample(&said), 0) << said;
+    // how that Windows' spooler calls the monitor
+    const char* entry = windows.platform == VER_PLATFORM_WIN32_NT ? "InitializePrintMonitor2" : "InitializeMonitorEx";
+    EXPECT_NE(said.find(std::string("through KQMON via ") + entry), std::string::npos) << said;
     const std::string port = ReadHost(control::PortTarget("COM1:"));
     const escpos::Bytes out(port.begin(), port.end());
     EXPECT_EQ(escpos::CountRasterImages(out), 1u) << "the page's bands merged into one image";

@@ -55,8 +55,8 @@ class KitLifeTest : public DialogTest {
     // The texts of the message boxes shown since the last ClearMessageBoxes, UTF-8.
     Strings BoxTexts() const;
     // kqspool prints the bundled receipt through the installed printer, as its own process would; its exit
-    // status.
-    int PrintSample();
+    // status, and what it said on standard error in `err`.
+    int PrintSample(std::string* err);
     // The current machine's files.
     static Snapshot TakeSnapshot();
     // Whether the machine is as it was: every file, and each registry line, as before; what printing made and

@@ -140,6 +140,7 @@ JobResult PrintJob(const std::string& file, unsigned copies, std::vector<PageSiz
     r.writes = outcome->writes;
     r.bytesOut = outcome->bytesToPort;
     r.viaMonitor = outcome->viaMonitor;
+    r.monitorEntry = outcome->monitorEntry;
     r.passesWanted = copies;
     for (const control::JobOutcome::PassRead& read : outcome->passReads) {
         r.passes.push_back(

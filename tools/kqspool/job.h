@@ -29,6 +29,7 @@ struct JobResult {
     std::vector<PageSize> images; // page images the print processor wrote
     std::string error;            // why it was not printed
     bool viaMonitor = false;      // the output went through a language monitor
+    std::string monitorEntry;     // the monitor's initialisation that the spooler called
 };
 
 // "standard input" for "-", the file name otherwise.

@@ -79,6 +79,16 @@ PrinterAttributes::~PrinterAttributes() {
     }
 }
 
+bool ChooseWindows(const WindowsVersion& version) {
+    OSVERSIONINFOA running{};
+    running.dwOSVersionInfoSize = sizeof(running);
+    if (GetVersionExA(&running) && running.dwPlatformId != version.platform && PrinterInstalled()) {
+        return false;
+    }
+    control::SetWindowsVersion(version.platform, version.major, version.minor);
+    return true;
+}
+
 PortTargetOverride::PortTargetOverride(const std::string& target) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, control::kPortTargetKey, 0, KEY_READ, &key) == 0) {
@@ -139,6 +149,14 @@ bool RunMachine::Prepare(const Options& opt) {
         }
     }
     root_ = control::MachineRoot();
+    if (opt.windows && !ChooseWindows(*opt.windows)) {
+        std::fprintf(stderr,
+                     "kqspool: the printer of the machine in %s was set up on the other family of Windows "
+                     "(98/ME or 2000/XP), which keeps its files elsewhere; use a new machine (KQT50_ROOT) for "
+                     "--windows\n",
+                     root_.c_str());
+        return false;
+    }
     const SetupResult setup = EnsurePrinter(ExecutableDir());
     if (!setup.ok) {
         std::fprintf(stderr, "kqspool: cannot set up the printer: %s\n", setup.error.c_str());

@@ -32,6 +32,11 @@ class PrinterAttributes {
     bool ok_ = false;
 };
 
+// Makes the machine run `version` from now on (the machine keeps its Windows, as every program on it sees
+// it). False, with nothing changed, for a machine whose printer is set up already and that runs the other
+// family of Windows (98/ME against 2000/XP): each family keeps the kit's files in places of its own.
+bool ChooseWindows(const WindowsVersion& version);
+
 // The port's configured target, restored when the run ends.
 class PortTargetOverride {
   public:
@@ -68,7 +73,8 @@ class ScratchMachine {
 };
 
 // The machine as a run needs it, put back when the run ends: a scratch machine for `check`, the printer
-// set up and at the resolution asked for, the language monitor bypassed, the port's target replaced.
+// set up and at the resolution asked for, the language monitor bypassed, the port's target replaced. The
+// Windows asked for is the machine's from then on.
 class RunMachine {
   public:
     RunMachine() = default;

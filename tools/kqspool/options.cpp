@@ -44,6 +44,10 @@ constexpr char kUsageText[] =
     "                      waits for as long as it takes, saying so every few seconds\n"
     "  --trace-writes PATH one line per write of the print processor: byte count, space, bytes in hex\n"
     "  --no-monitor        send the print processor's output to the port without the language monitor\n"
+    "  --windows VERSION   the Windows the machine plays for this run: 98, me (their spooler calls KQMON\n"
+    "                      through InitializeMonitorEx with 8-bit names), 2000 or xp (through\n"
+    "                      InitializePrintMonitor2 with UTF-16 names); default: the machine's own, XP on\n"
+    "                      a new machine\n"
     "  --preview PNG       also draw what the port received as the KQT-50 prints it, into a PNG image\n"
     "                      (red marks are the preview's own: where the paper is cut, what it cannot draw)\n"
     "  --paper-width DOTS  paper width of the preview in dots, 8 a millimetre (default 576: 72 mm;\n"
@@ -76,6 +80,24 @@ bool ParseNumber(const char* text, long min, long max, long* value) {
     }
     *value = v;
     return true;
+}
+
+// The Windows that --windows names: the platform ids and versions GetVersionExA reports for them.
+std::optional<WindowsVersion> NamedWindows(const char* name) {
+    struct Named {
+        const char* name;
+        WindowsVersion version;
+    };
+    constexpr unsigned long k9x = 1; // VER_PLATFORM_WIN32_WINDOWS
+    constexpr unsigned long kNt = 2; // VER_PLATFORM_WIN32_NT
+    static constexpr Named kKnown[] = {
+        {"98", {k9x, 4, 10}}, {"me", {k9x, 4, 90}}, {"2000", {kNt, 5, 0}}, {"xp", {kNt, 5, 1}}};
+    for (const Named& n : kKnown) {
+        if (name && std::strcmp(name, n.name) == 0) {
+            return n.version;
+        }
+    }
+    return std::nullopt;
 }
 
 int UsageError(const std::string& message) {
@@ -162,6 +184,11 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* opt) {
             }
         } else if (arg == "--no-monitor") {
             opt->monitor = false;
+        } else if (arg == "--windows") {
+            opt->windows = NamedWindows(value());
+            if (!opt->windows) {
+                return UsageError("--windows needs one of 98, me, 2000, xp");
+            }
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             return UsageError("unknown option '" + arg + "'");
         } else {

@@ -26,6 +26,13 @@ inline constexpr int kStatusPaperOut = 9;
 inline constexpr int kStatusCoverOpen = 10;
 inline constexpr int kStatusError = 11;
 
+// A Windows for the machine to play: GetVersionExA's platform and version.
+struct WindowsVersion {
+    unsigned long platform = 0;
+    unsigned long major = 0;
+    unsigned long minor = 0;
+};
+
 // What the command line asks for.
 struct Options {
     bool check = false;
@@ -35,6 +42,7 @@ struct Options {
     std::optional<std::string> out;
     std::optional<std::string> trace;
     bool monitor = true;
+    std::optional<WindowsVersion> windows; // none: the machine's own
     std::optional<std::string> preview;
     int paperWidth = 576;
     std::optional<unsigned> timeout;               // give up on a printer that takes no data this long

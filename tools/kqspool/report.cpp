@@ -96,12 +96,14 @@ void ReportSummary(const Options& opt, const std::vector<JobResult>& results, co
                    const std::string& root) {
     JobResult totals;
     bool viaMonitor = false;
+    std::string entry;
     size_t printed = 0;
     size_t partly = 0;
     for (const JobResult& r : results) {
         printed += r.state == JobState::Printed || r.state == JobState::Partial || r.state == JobState::Empty;
         partly += r.state == JobState::Partial;
         viaMonitor = viaMonitor || r.viaMonitor;
+        entry = r.viaMonitor ? r.monitorEntry : entry;
         totals.bytesIn += r.bytesIn;
         totals.writes += r.writes;
         totals.bytesOut += r.bytesOut;
@@ -110,7 +112,7 @@ void ReportSummary(const Options& opt, const std::vector<JobResult>& results, co
     }
     const std::string part = partly ? " (" + std::to_string(partly) + " in part)" : "";
     const std::string throughMonitor =
-        std::string(" through ") + kMonitorName + " (capture " + kqmon::kCapturePath + ")";
+        std::string(" through ") + kMonitorName + " via " + entry + " (capture " + kqmon::kCapturePath + ")";
     std::fprintf(stderr,
                  "kqspool: %zu of %zu job(s) %s%s: %llu bytes in, %llu writes, %llu bytes to %s %s%s; "
                  "%llu band(s) in, %zu page image(s) out; machine %s\n",

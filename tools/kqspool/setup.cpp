@@ -38,16 +38,6 @@ std::string SystemDirectory() {
     return system;
 }
 
-bool PrinterInstalled() {
-    HANDLE h = nullptr;
-    Text name(kPrinterName);
-    if (!OpenPrinterA(name.get(), &h, nullptr)) {
-        return false;
-    }
-    ClosePrinter(h);
-    return true;
-}
-
 // Registers driver, monitor, print processor and printer as the installer does on Windows 98/ME. Without
 // the monitor's library the monitor cannot be registered, and the printer prints without it.
 bool InstallPrinter(bool withMonitor, std::string* error) {
@@ -102,6 +92,16 @@ bool RefreshInstalled(const std::string& built, const char* file, std::string* e
 }
 
 } // namespace
+
+bool PrinterInstalled() {
+    HANDLE h = nullptr;
+    Text name(kPrinterName);
+    if (!OpenPrinterA(name.get(), &h, nullptr)) {
+        return false;
+    }
+    ClosePrinter(h);
+    return true;
+}
 
 SetupResult EnsurePrinter(const std::string& libDir) {
     SetupResult result;

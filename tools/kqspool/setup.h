@@ -19,6 +19,9 @@ struct SetupResult {
     std::string error;
 };
 
+// Whether the machine has the printer.
+bool PrinterInstalled();
+
 // A machine without the printer gets the kit's libraries from `libDir` and the registrations of driver,
 // monitor, print processor and printer. On a machine that has it, only the library files already in place
 // are replaced by the ones in `libDir` (so that a rebuilt library is used): nothing is added.

@@ -1,9 +1,10 @@
 // The recordings of test control: the observer of each DLL's hook, keeping what the DLL reported (debugger
-// output, message boxes, icon draws, modal-loop failures, process starts, print processor writes) until a test
+// output, the global memory blocks alive, message boxes, icon draws, modal-loop failures, process starts, print processor writes) until a test
 // reads it or the machine is reset.
 #include "machine.h"
 #include "observers.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -14,7 +15,7 @@ namespace {
 
 bool DebugEchoRequested() { return std::getenv("KQT50_DEBUG") != nullptr; }
 
-class DebugOutputRecorder final : public Kernel32Observer {
+class Kernel32Recorder final : public Kernel32Observer {
   public:
     void DebugOutput(std::string_view utf8) override {
         std::lock_guard lock(mutex_);
@@ -39,11 +40,15 @@ class DebugOutputRecorder final : public Kernel32Observer {
         std::lock_guard lock(mutex_);
         echo_ = on || DebugEchoRequested();
     }
+    // Blocks live in the process whatever machine runs: a reset forgets none of them.
+    void GlobalBlocks(int change) override { liveBlocks_.fetch_add(change, std::memory_order_relaxed); }
+    long LiveBlocks() const { return liveBlocks_.load(std::memory_order_relaxed); }
 
   private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
     bool echo_ = DebugEchoRequested();
+    std::atomic<long> liveBlocks_{0};
 };
 
 class User32Recorder final : public User32Observer {
@@ -204,8 +209,8 @@ PortStallWatch& PortStalls() {
     return watch;
 }
 
-DebugOutputRecorder& DebugOutputLog() {
-    static DebugOutputRecorder recorder;
+Kernel32Recorder& Kernel32Log() {
+    static Kernel32Recorder recorder;
     return recorder;
 }
 
@@ -226,14 +231,14 @@ WriteRecorder& WriteLog() {
 
 // The recorders watch from the start, as the DLLs' recordings always did; the spooler's writes only on demand.
 const bool kObserving = [] {
-    Kernel32Hook().Set(&DebugOutputLog());
+    Kernel32Hook().Set(&Kernel32Log());
     User32Hook().Set(&User32Log());
     Shell32Hook().Set(&ProcessStartLog());
     return true;
 }();
 
 void ForgetRecordings() {
-    DebugOutputLog().Clear();
+    Kernel32Log().Clear();
     User32Log().ClearBoxes();
     User32Log().ClearDraws();
     User32Log().ClearModalErrors();
@@ -248,9 +253,10 @@ const ResetHook kRecordingsOnReset(&ForgetRecordings);
 
 namespace kqwin::control {
 
-std::vector<std::string> DebugOutput() { return DebugOutputLog().Lines(); }
-void ClearDebugOutput() { DebugOutputLog().Clear(); }
-void EchoDebugOutput(bool on) { DebugOutputLog().Echo(on); }
+std::vector<std::string> DebugOutput() { return Kernel32Log().Lines(); }
+void ClearDebugOutput() { Kernel32Log().Clear(); }
+void EchoDebugOutput(bool on) { Kernel32Log().Echo(on); }
+long LiveGlobalBlocks() { return Kernel32Log().LiveBlocks(); }
 
 std::vector<MessageBoxRecord> MessageBoxes() { return User32Log().Boxes(); }
 void ClearMessageBoxes() { User32Log().ClearBoxes(); }

@@ -132,6 +132,14 @@ typedef struct _DCB {
     WORD wReserved1;
 } DCB, *LPDCB;
 
+typedef struct _COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
 typedef struct _COMMCONFIG {
     DWORD dwSize;
     WORD wVersion;

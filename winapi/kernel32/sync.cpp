@@ -2,6 +2,8 @@
 // processes, processes' exit codes, threads.
 #include "kernel32_private.h"
 
+#include "observers.h"
+
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -64,11 +66,18 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
     void* p = (flags & GMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
     if (!p) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } else if (Kernel32Observer* observer = Kernel32Hook().Get()) {
+        observer->GlobalBlocks(+1);
     }
     return p;
 }
 
 HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
+    if (mem) {
+        if (Kernel32Observer* observer = Kernel32Hook().Get()) {
+            observer->GlobalBlocks(-1);
+        }
+    }
     std::free(mem);
     return nullptr;
 }

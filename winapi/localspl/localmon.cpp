@@ -215,7 +215,27 @@ BOOL WINAPI LocalOpenPort(LPSTR name, PHANDLE handle) {
     return TRUE;
 }
 
-BOOL WINAPI LocalStartDocPort(HANDLE h, LPSTR, DWORD, DWORD, LPBYTE) {
+// The NT spoolers' forms: UTF-16 names, and the monitor's instance handle first in MONITOR2. The local
+// monitor keeps nothing per instance.
+BOOL WINAPI LocalOpenPortW(LPWSTR name, PHANDLE handle) {
+    std::string text = name ? Utf16ToAnsi(name) : std::string();
+    return LocalOpenPort(name ? text.data() : nullptr, handle);
+}
+
+// The local monitor's one instance; its handle is this object's address.
+constexpr char kInstance = 0;
+HANDLE InstanceHandle() { return const_cast<char*>(&kInstance); }
+
+BOOL WINAPI LocalOpenPort2(HANDLE monitor, LPWSTR name, PHANDLE handle) {
+    if (monitor != InstanceHandle()) { // a language monitor passed on some other handle than the local one's
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return LocalOpenPortW(name, handle);
+}
+
+// The printer's name and the document's information are not needed to send a document to a port.
+BOOL StartPortDocument(HANDLE h) {
     const FaultDecision fault = CheckFault(control::Op::StartDocPort);
     LocalPort* port = Lookup(h);
     if (!port) {
@@ -250,6 +270,9 @@ BOOL WINAPI LocalStartDocPort(HANDLE h, LPSTR, DWORD, DWORD, LPBYTE) {
     }
     return TRUE;
 }
+
+BOOL WINAPI LocalStartDocPort(HANDLE h, LPSTR, DWORD, DWORD, LPBYTE) { return StartPortDocument(h); }
+BOOL WINAPI LocalStartDocPortW(HANDLE h, LPWSTR, DWORD, DWORD, LPBYTE) { return StartPortDocument(h); }
 
 BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written) {
     const FaultDecision fault = CheckFault(control::Op::WritePort);
@@ -440,8 +463,9 @@ BOOL WINAPI LocalClosePort(HANDLE h) {
 } // namespace
 } // namespace kqwin
 
-// The local port monitor's initialisation, as the spooler calls it: the table of its port functions. The
-// spooler lists the local ports itself (EnumPortsA), so the monitor has no EnumPorts.
+// The local port monitor's initialisations, as the spooler calls them: the table of its port functions in the
+// form of each spooler. The spooler lists the local ports itself (EnumPortsA), so the monitor has no
+// EnumPorts.
 extern "C" BOOL WINAPI InitializeLocalMonitor(MONITORA* table) {
     using namespace kqwin;
     if (!table) {
@@ -452,4 +476,42 @@ extern "C" BOOL WINAPI InitializeLocalMonitor(MONITORA* table) {
                       LocalReadPort,  LocalEndDocPort, LocalClosePort, nullptr,           nullptr,
                       nullptr,        nullptr,         nullptr};
     return TRUE;
+}
+
+extern "C" BOOL WINAPI InitializeLocalMonitorW(LPMONITOR table) {
+    using namespace kqwin;
+    if (!table) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *table = MONITOR{};
+    table->pfnOpenPort = LocalOpenPortW;
+    table->pfnStartDocPort = LocalStartDocPortW;
+    table->pfnWritePort = LocalWritePort;
+    table->pfnReadPort = LocalReadPort;
+    table->pfnEndDocPort = LocalEndDocPort;
+    table->pfnClosePort = LocalClosePort;
+    return TRUE;
+}
+
+extern "C" LPMONITOR2 WINAPI InitializeLocalMonitor2(PMONITORINIT init, PHANDLE monitor) {
+    using namespace kqwin;
+    if (!init || !monitor) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // one table for every instance: it never changes once made
+    static const MONITOR2 table = [] {
+        MONITOR2 t{};
+        t.cbSize = sizeof(MONITOR2);
+        t.pfnOpenPort = LocalOpenPort2;
+        t.pfnStartDocPort = LocalStartDocPortW;
+        t.pfnWritePort = LocalWritePort;
+        t.pfnReadPort = LocalReadPort;
+        t.pfnEndDocPort = LocalEndDocPort;
+        t.pfnClosePort = LocalClosePort;
+        return t;
+    }();
+    *monitor = InstanceHandle();
+    return const_cast<MONITOR2*>(&table);
 }

@@ -4,6 +4,7 @@
 #include "machine.h"
 
 #include <winspool.h>
+#include <winsplp.h>
 
 #include "winsplp_ansi.h"
 

@@ -21,10 +21,12 @@ template <class Observer> class ObservationHook {
     std::atomic<Observer*> observer_{nullptr};
 };
 
-// kernel32: each OutputDebugStringA/W, as UTF-8.
+// kernel32: each OutputDebugStringA/W, as UTF-8; each block GlobalAlloc gave (+1) and GlobalFree took back
+// (-1).
 class Kernel32Observer {
   public:
     virtual void DebugOutput(std::string_view utf8) = 0;
+    virtual void GlobalBlocks(int change) = 0;
 
   protected:
     ~Kernel32Observer() = default;

@@ -11,41 +11,13 @@
 namespace kqwin {
 namespace {
 
-// The language monitor of a printer's driver, initialised on first use; null when there is none.
-const MONITORA* LanguageMonitor(const PrinterRecord& rec, std::string* error) {
+// The language monitor of a printer's driver; null when there is none.
+const MonitorTables* LanguageMonitor(const PrinterRecord& rec, std::string* error) {
     const std::optional<DriverRecord> driver = LoadDriver(rec.driver);
     if (!driver || driver->monitor.empty()) {
         return nullptr;
     }
-    SpoolerState& s = Spooler();
-    {
-        std::lock_guard lock(s.mutex);
-        auto it = s.monitors.find(LowerAscii(driver->monitor));
-        if (it != s.monitors.end()) {
-            return &it->second;
-        }
-    }
-    std::string file;
-    if (!FindMonitor(driver->monitor, &file)) {
-        *error = "language monitor \"" + driver->monitor + "\" is not installed";
-        return nullptr;
-    }
-    const std::string path = SystemDirectory() + "\\" + file;
-    HMODULE module = CachedModule(path);
-    using InitFn = BOOL(WINAPI*)(LPSTR, MONITORA*);
-    auto init = module ? ProcAddress<InitFn>(module, "InitializeMonitorEx") : nullptr;
-    if (!init) {
-        *error = "language monitor \"" + driver->monitor + "\" cannot be loaded from " + MapPath(path);
-        return nullptr;
-    }
-    MONITORA table{};
-    std::string root = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\" + driver->monitor;
-    if (!init(root.data(), &table)) {
-        *error = "language monitor \"" + driver->monitor + "\" refused to initialise";
-        return nullptr;
-    }
-    std::lock_guard lock(s.mutex);
-    return &s.monitors.emplace(LowerAscii(driver->monitor), table).first->second;
+    return InitializedMonitor(driver->monitor, error);
 }
 
 struct ProcessorExports {
@@ -133,12 +105,12 @@ bool AcceptsDatatype(const ProcessorExports& pp, const std::string& ppName, cons
 } // namespace
 
 void PortDoc::End() {
-    if (started && table->pfnEndDocPort) {
-        table->pfnEndDocPort(port);
+    if (started && ops.endDoc) {
+        ops.endDoc(port);
     }
     started = false;
-    if (port && table->pfnClosePort) {
-        table->pfnClosePort(port);
+    if (port && ops.close) {
+        ops.close(port);
     }
     port = nullptr;
     if (!monitor.empty()) {
@@ -219,6 +191,63 @@ void RunJob(const std::shared_ptr<Job>& job) {
     s.last = *outcome;
 }
 
+namespace {
+
+using Form = MonitorTables::Form;
+
+// Opens a port of the local port monitor itself.
+BOOL OpenLocalPort(const MonitorTables& local, const std::string& port, PHANDLE handle) {
+    if (local.form == Form::Ansi) {
+        std::string name = port;
+        return local.ansi.pfnOpenPort(name.data(), handle);
+    }
+    std::u16string name = AnsiToUtf16(port);
+    return local.monitor2.pfnOpenPort(local.instance, name.data(), handle);
+}
+
+// Opens a port through a language monitor, with the local port monitor below it in the monitor's form.
+BOOL OpenThroughMonitor(const MonitorTables& lm, const std::string& port, const std::string& printer,
+                        PHANDLE handle) {
+    const MonitorTables& below = LocalMonitor(lm.form);
+    if (lm.form == Form::Ansi) {
+        std::string portName = port;
+        std::string printerName = printer;
+        return lm.ansi.pfnOpenPortEx && lm.ansi.pfnOpenPortEx(portName.data(), printerName.data(), handle,
+                                                               const_cast<MONITORA*>(&below.ansi));
+    }
+    std::u16string portName = AnsiToUtf16(port);
+    std::u16string printerName = AnsiToUtf16(printer);
+    if (lm.form == Form::Wide) {
+        return lm.wide.pfnOpenPortEx && lm.wide.pfnOpenPortEx(portName.data(), printerName.data(), handle,
+                                                               const_cast<MONITOR*>(&below.wide));
+    }
+    return lm.monitor2.pfnOpenPortEx &&
+           lm.monitor2.pfnOpenPortEx(lm.instance, below.instance, portName.data(), printerName.data(), handle,
+                                     const_cast<MONITOR2*>(&below.monitor2));
+}
+
+// Starts the document on the port, with the printer's name and the document's information in the form of
+// the table: 8-bit for the 98/ME spooler, UTF-16 for the others.
+BOOL StartPortDocument(const MonitorTables& t, HANDLE port, const std::string& printer, DWORD jobId,
+                       const DOC_INFO_1W& info) {
+    if (t.form == Form::Ansi) {
+        std::string printerName = printer;
+        std::string docName = Utf16ToAnsi(WideOrEmpty(info.pDocName));
+        std::string output = Utf16ToAnsi(WideOrEmpty(info.pOutputFile));
+        std::string datatype = Utf16ToAnsi(WideOrEmpty(info.pDatatype));
+        DOC_INFO_1A docInfo{docName.data(), output.empty() ? nullptr : output.data(),
+                            datatype.empty() ? nullptr : datatype.data()};
+        return t.ansi.pfnStartDocPort &&
+               t.ansi.pfnStartDocPort(port, printerName.data(), jobId, 1, reinterpret_cast<LPBYTE>(&docInfo));
+    }
+    std::u16string printerName = AnsiToUtf16(printer);
+    DOC_INFO_1W docInfo = info;
+    const auto start = t.form == Form::Wide ? t.wide.pfnStartDocPort : t.monitor2.pfnStartDocPort;
+    return start && start(port, printerName.data(), jobId, 1, reinterpret_cast<LPBYTE>(&docInfo));
+}
+
+} // namespace
+
 std::unique_ptr<PortDoc> OpenPortDoc(const PrinterObj& obj, const DOC_INFO_1W& info, DWORD jobId) {
     const std::optional<PrinterRecord> rec = LoadPrinter(obj.printer);
     if (!rec) {
@@ -226,27 +255,24 @@ std::unique_ptr<PortDoc> OpenPortDoc(const PrinterObj& obj, const DOC_INFO_1W& i
         return nullptr;
     }
     auto doc = std::make_unique<PortDoc>();
-    std::string printerName = rec->name;
-    std::string portName = rec->port;
+    const MonitorTables& local = LocalMonitor(Windows9x() ? Form::Ansi : Form::Monitor2);
+    const MonitorTables* through = &local;
     BOOL opened = FALSE;
     const std::u16string outputFile = WideOrEmpty(info.pOutputFile);
     std::string monitorError;
     if (!outputFile.empty()) {
         // printing to a file named by the document goes straight to that file, a port of the local monitor
-        doc->table = LocalMonitor();
-        std::string file = Utf16ToAnsi(outputFile);
-        opened = doc->table->pfnOpenPort(file.data(), &doc->port);
-    } else if (const MONITORA* lm = (rec->attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI)
-                                                 ? LanguageMonitor(*rec, &monitorError)
-                                                 : nullptr) {
-        doc->table = lm;
+        opened = OpenLocalPort(local, Utf16ToAnsi(outputFile), &doc->port);
+    } else if (const MonitorTables* lm = (rec->attributes & PRINTER_ATTRIBUTE_ENABLE_BIDI)
+                                             ? LanguageMonitor(*rec, &monitorError)
+                                             : nullptr) {
+        through = lm;
         doc->viaMonitor = true;
-        opened = lm->pfnOpenPortEx && lm->pfnOpenPortEx(portName.data(), printerName.data(), &doc->port,
-                                                        LocalMonitor());
+        opened = OpenThroughMonitor(*lm, rec->port, rec->name, &doc->port);
     } else {
-        doc->table = LocalMonitor();
-        opened = doc->table->pfnOpenPort(portName.data(), &doc->port);
+        opened = OpenLocalPort(local, rec->port, &doc->port);
     }
+    doc->ops = OperationsOf(*through);
     if (!monitorError.empty() && obj.outcome) {
         obj.outcome->error = monitorError;
     }
@@ -262,13 +288,10 @@ std::unique_ptr<PortDoc> OpenPortDoc(const PrinterObj& obj, const DOC_INFO_1W& i
         std::lock_guard lock(s.mutex);
         ++s.monitorPorts[doc->monitor];
     }
-    std::string docName = Utf16ToAnsi(WideOrEmpty(info.pDocName));
-    std::string output = Utf16ToAnsi(outputFile);
-    std::string datatype = Utf16ToAnsi(WideOrEmpty(info.pDatatype));
-    DOC_INFO_1A docInfo{docName.data(), output.empty() ? nullptr : output.data(),
-                        datatype.empty() ? nullptr : datatype.data()};
-    if (!doc->table->pfnStartDocPort ||
-        !doc->table->pfnStartDocPort(doc->port, printerName.data(), jobId, 1, reinterpret_cast<LPBYTE>(&docInfo))) {
+    if (obj.outcome && doc->viaMonitor) {
+        obj.outcome->monitorEntry = through->entry;
+    }
+    if (!StartPortDocument(*through, doc->port, rec->name, jobId, info)) {
         return nullptr; // the port is closed by the PortDoc
     }
     doc->started = true;

@@ -494,20 +494,27 @@ BOOL WINAPI AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
         SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
         return FALSE;
     }
-    // The spooler loads a monitor when it is added and refuses one that it cannot start.
-    HMODULE module = LoadSpoolerModule(SystemDirectory() + "\\" + m.pDLLName);
-    if (!module) {
+    // The spooler loads and initialises a monitor when it is added, keeps it until it is deleted, and refuses
+    // one that it cannot start.
+    const std::string file = SystemDirectory() + "\\" + m.pDLLName;
+    if (!CachedModule(file)) {
         SetLastError(GetLastError() == ERROR_BAD_EXE_FORMAT ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
         return FALSE;
     }
-    const bool hasEntry = GetProcAddress(module, "InitializeMonitorEx") != nullptr;
-    FreeLibrary(module);
-    if (!hasEntry) {
+    const bool settingsBefore = Hive().KeyExists(key);
+    Hive().CreateKey(key, nullptr);
+    Hive().SetString(key, "Driver", m.pDLLName);
+    std::string error;
+    if (!InitializedMonitor(m.pName, &error)) {
+        if (settingsBefore) {
+            Hive().DeleteValue(key, "Driver");
+        } else {
+            Hive().DeleteTree(key);
+        }
+        UnloadSpoolerFile(MapPath(file));
         SetLastError(ERROR_PROC_NOT_FOUND);
         return FALSE;
     }
-    Hive().CreateKey(key, nullptr);
-    Hive().SetString(key, "Driver", m.pDLLName);
     return TRUE;
 }
 

@@ -284,8 +284,7 @@ BOOL WINAPI WritePrinter(HANDLE h, LPVOID buffer, DWORD count, LPDWORD written) 
         while (done < toPort) {
             DWORD n = 0;
             SetLastError(0);
-            const BOOL r = doc.table->pfnWritePort &&
-                           doc.table->pfnWritePort(doc.port, const_cast<BYTE*>(bytes) + done, toPort - done, &n);
+            const BOOL r = doc.ops.write && doc.ops.write(doc.port, const_cast<BYTE*>(bytes) + done, toPort - done, &n);
             n = std::min(n, toPort - done);
             done += n;
             if (!r || n == 0) { // refused, or stuck taking nothing
@@ -333,8 +332,7 @@ BOOL WINAPI ReadPrinter(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read) {
             return FALSE;
         }
         const PortDoc& doc = *obj->portDoc;
-        return doc.table->pfnReadPort &&
-               doc.table->pfnReadPort(doc.port, static_cast<LPBYTE>(buffer), count, read);
+        return doc.ops.read && doc.ops.read(doc.port, static_cast<LPBYTE>(buffer), count, read);
     }
     if (obj->kind != PrinterObj::Kind::JobReader) {
         SetLastError(ERROR_INVALID_HANDLE);

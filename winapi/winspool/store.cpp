@@ -32,31 +32,20 @@ std::string EnvironmentFolder(const std::string& environment) {
 }
 
 void ResetSpooler() {
+    ShutdownMonitors();
     SpoolerState& s = Spooler();
-    {
-        std::lock_guard lock(s.mutex);
-        s.jobs.clear();
-        s.despooling.clear();
-        s.processors.clear();
-        s.last.reset();
-        s.monitors.clear();
-        s.monitorPorts.clear();
-        s.nextJobId = 1;
-    }
+    std::lock_guard lock(s.mutex);
+    s.jobs.clear();
+    s.despooling.clear();
+    s.processors.clear();
+    s.last.reset();
+    s.monitorPorts.clear();
+    s.nextJobId = 1;
 }
 
 const ResetHook kSpoolerOnReset(&ResetSpooler);
 
 } // namespace
-
-MONITORA* LocalMonitor() {
-    static MONITORA table = [] {
-        MONITORA t{};
-        InitializeLocalMonitor(&t);
-        return t;
-    }();
-    return &table;
-}
 
 SpoolerState& Spooler() {
     static SpoolerState state;
@@ -251,9 +240,17 @@ void UnloadMonitor(const std::string& name) {
     std::string file;
     if (FindMonitor(name, &file)) {
         SpoolerState& s = Spooler();
+        std::optional<MonitorTables> loaded;
         {
             std::lock_guard lock(s.mutex);
-            s.monitors.erase(LowerAscii(name));
+            auto it = s.monitors.find(LowerAscii(name));
+            if (it != s.monitors.end()) {
+                loaded = it->second;
+                s.monitors.erase(it);
+            }
+        }
+        if (loaded) {
+            ShutdownMonitor(*loaded);
         }
         UnloadSpoolerFile(MapPath(SystemDirectory() + "\\" + file));
     }

@@ -6,14 +6,18 @@
 #include "machine.h"
 
 #include <winspool.h>
+#include <winsplp.h>
 
 #include "winsplp_ansi.h"
 
 #include <map>
 #include <optional>
 
-// localspl's entry, declared as the spooler calls what it finds on Windows: the local monitor's table.
+// localspl's entries, declared as the spooler calls what it finds on Windows: the local monitor's table in
+// the form of the 98/ME spooler (8-bit names), and in the NT spoolers' two forms (UTF-16 names; MONITOR2).
 extern "C" BOOL WINAPI InitializeLocalMonitor(MONITORA* table);
+extern "C" BOOL WINAPI InitializeLocalMonitorW(LPMONITOR table);
+extern "C" LPMONITOR2 WINAPI InitializeLocalMonitor2(PMONITORINIT init, PHANDLE monitor);
 
 namespace kqwin {
 
@@ -82,8 +86,37 @@ HMODULE CachedModule(const std::string& windowsPath);
 template <class Fn> Fn ProcAddress(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
-// The local port monitor's table, as its initialisation gives it to the spooler (kept, never changed).
-MONITORA* LocalMonitor();
+// A print monitor as the spooler holds it once initialised, in the form in which the machine's spooler
+// called it: the 98/ME spooler's 8-bit table (InitializeMonitorEx); on Windows 2000 and later the MONITOR2
+// of InitializePrintMonitor2 with the monitor's instance, or, for a monitor without it, the UTF-16 table of
+// InitializeMonitorEx.
+struct MonitorTables {
+    enum class Form { Ansi, Wide, Monitor2 };
+    Form form = Form::Ansi;
+    MONITORA ansi{};
+    MONITOR wide{};
+    MONITOR2 monitor2{}; // the entries that the monitor's table size covers; the rest null
+    HANDLE instance = nullptr;
+    HKEY root = nullptr;  // the registry root handed to InitializePrintMonitor2
+    std::string entry;    // the initialisation that the spooler called
+};
+// The operations on an open port, which every form of table has alike.
+struct PortOps {
+    BOOL(WINAPI* write)(HANDLE, LPBYTE, DWORD, LPDWORD) = nullptr;
+    BOOL(WINAPI* read)(HANDLE, LPBYTE, DWORD, LPDWORD) = nullptr;
+    BOOL(WINAPI* endDoc)(HANDLE) = nullptr;
+    BOOL(WINAPI* close)(HANDLE) = nullptr;
+};
+PortOps OperationsOf(const MonitorTables& tables);
+// The local port monitor in a spooler's form (kept, never changed).
+const MonitorTables& LocalMonitor(MonitorTables::Form form);
+// Ends what the spooler holds of an initialised monitor: its instance (Shutdown) and its registry root.
+void ShutdownMonitor(MonitorTables& tables);
+// Ends every monitor the spooler holds, as a spooler that stops does.
+void ShutdownMonitors();
+// A registered monitor, loaded and initialised once as the machine's spooler does (at AddMonitor, or when
+// a port is first opened through it) and kept until it is deleted; null, with why, when it cannot be.
+const MonitorTables* InitializedMonitor(const std::string& name, std::string* error);
 
 // A spooled job: its bytes never change once the application has ended the document.
 struct Job {
@@ -98,9 +131,9 @@ struct Job {
     std::shared_ptr<const std::vector<BYTE>> bytes; // after EndDocPrinter
 };
 
-// A document on its way to the port: the monitor it goes through and its port handle.
+// A document on its way to the port: the operations of the monitor it goes through and its port handle.
 struct PortDoc {
-    const MONITORA* table = nullptr;
+    PortOps ops;
     HANDLE port = nullptr;
     bool started = false;
     bool viaMonitor = false;
@@ -152,7 +185,7 @@ struct SpoolerState {
     std::map<std::string, OpenProcessor> processors;
     std::optional<control::JobOutcome> last;
     std::map<std::string, HMODULE> modules;   // loaded once, as the spooler keeps them
-    std::map<std::string, MONITORA> monitors; // initialised language monitors by name
+    std::map<std::string, MonitorTables> monitors; // initialised language monitors by name
     std::map<std::string, int> monitorPorts;  // ports open through each of them now
 };
 SpoolerState& Spooler();

@@ -137,6 +137,8 @@ class KQWIN_API DespoolScope {
 KQWIN_API size_t OpenPrinterHandles();
 // Files open now (CreateFileA, not yet closed).
 KQWIN_API size_t OpenFileHandles();
+// Blocks of GlobalAlloc that GlobalFree has not taken back yet, in the whole process.
+KQWIN_API long LiveGlobalBlocks();
 
 // ---- the headless user32, the program, ports and serial configurations --------------------------------
 
@@ -184,12 +186,6 @@ KQWIN_API bool ChooseSystemMenuItem(HWND window, UINT id);
 KQWIN_API void SetPorts(const std::vector<std::string>& names);
 // The program's file on the simulated disk, for GetModuleFileNameA (default "C:\KQT50\KqtSetup.exe").
 KQWIN_API void SetProgramPath(const std::string& windowsPath);
-// What GetVersionExA reports (default: VER_PLATFORM_WIN32_NT 5.1, Windows XP). 4.10 and 4.90 on
-// VER_PLATFORM_WIN32_WINDOWS are Windows 98 and ME. PROCESSOR_ARCHITECTURE_AMD64 makes it 64-bit Windows: its
-// spooler's environment is "Windows x64" and loads only x64 modules, and a program whose file is a 32-bit
-// image runs there under WOW64 (IsWow64Process). Windows 98 and ME are x86 whatever is asked.
-KQWIN_API void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor,
-                                 WORD architecture = PROCESSOR_ARCHITECTURE_INTEL);
 
 // The default configuration stored for a serial port ("COM1"), as GetDefaultCommConfigA returns it: a
 // COMMCONFIG with its provider data. Any size is kept as given (also more than 1024 bytes).

@@ -1,5 +1,6 @@
-// Control of the stand-in Windows for tools (kqspool, kqapp) and tests alike: which simulated machine runs,
-// where its ports' bytes go (or the program that serves a port), a printer's resolution, what the last job did, and watching or cancelling a job.
+// Control of the stand-in Windows for tools (kqspool, kqapp) and tests alike: which simulated machine runs and
+// which Windows it plays, where its ports' bytes go (or the program that serves a port), a printer's
+// resolution, what the last job did, and watching or cancelling a job.
 // Nothing here breaks the machine on purpose: faults and recordings are in test_control.h, for tests only.
 // Product code never includes this header.
 #pragma once
@@ -45,6 +46,15 @@ struct PortSink {
 // Serves `port` with `sink` until the machine is reset; a sink without `write` gives the port back.
 KQWIN_API void SetPortSink(const std::string& port, PortSink sink);
 
+// The Windows the machine runs, as GetVersionExA reports it to every program on the machine (default:
+// VER_PLATFORM_WIN32_NT 5.1, Windows XP; 5.0 is Windows 2000). 4.10 and 4.90 on VER_PLATFORM_WIN32_WINDOWS
+// are Windows 98 and ME. The spooler plays the platform: where it keeps its files, and how it calls a
+// language monitor. PROCESSOR_ARCHITECTURE_AMD64 makes it 64-bit Windows: its spooler's environment is
+// "Windows x64" and loads only x64 modules, and a program whose file is a 32-bit image runs there under
+// WOW64 (IsWow64Process). Windows 98 and ME are x86 whatever is asked.
+KQWIN_API void SetWindowsVersion(DWORD platformId, DWORD major, DWORD minor,
+                                 WORD architecture = PROCESSOR_ARCHITECTURE_INTEL);
+
 // A printer's vertical resolution in dots per inch, as CreateDC reports it to the print processor.
 KQWIN_API bool SetPrinterResolution(const std::string& printer, int verticalDpi);
 
@@ -72,6 +82,8 @@ struct JobOutcome {
     uint64_t writes = 0;          // WritePrinter calls of the print processor
     bool portFailed = false;      // a port operation failed or took part of a write
     bool viaMonitor = false;      // output went through a language monitor
+    std::string monitorEntry;     // through which initialisation the spooler called it (InitializeMonitorEx,
+                                  // InitializePrintMonitor2)
     std::string error;            // what went wrong, for people
     // Each time the print processor opened the job for reading (once per copy pass), in order: how far it
     // had read when it closed the job again, and whether a read asked for more than was left.

@@ -1,5 +1,7 @@
-// The language monitor's entry points and port operations.
-#include "kqmon.h"
+// The language monitor's port operations, one implementation for both spoolers: port open and document
+// start take the name in the form their entry layer was given; writes, reads, document end and port close
+// carry no names and are the tables' entries themselves.
+#include "monitor.h"
 
 #include "last_error.h"
 #include "readable_memory.h"
@@ -9,8 +11,6 @@
 
 namespace kqmon {
 namespace {
-
-LPCSTR TextOrEmpty(LPCSTR s) { return s ? s : ""; }
 
 // The port record behind a handle, or none (last error 6) for anything that is not an open port.
 PortContext* ValidatePort(HANDLE port) {
@@ -49,6 +49,16 @@ void FreePort(PortContext* ctx) {
     GlobalFree(ctx);
 }
 
+// What a port open needs of the port monitor: a way to open the port and every operation but EndDocPort.
+bool Usable(const PortMonitor* below) {
+    return below && (below->openA || below->open2) && (below->ops.startDocA || below->ops.startDocW) &&
+           below->ops.write && below->ops.read && below->ops.close;
+}
+
+BOOL OpenBelow(const PortMonitor& below, const SpoolerName& name, PHANDLE lowerPort) {
+    return below.openA ? below.openA(name.ansi, lowerPort) : below.open2(below.instance, name.wide, lowerPort);
+}
+
 } // namespace
 
 int DebugTrace(int level, LPCSTR format, ...) {
@@ -63,35 +73,25 @@ int DebugTrace(int level, LPCSTR format, ...) {
     return 1;
 }
 
-} // namespace kqmon
-
-using namespace kqmon;
-
-extern "C" {
-
-BOOL WINAPI DllEntryPoint(HINSTANCE, DWORD, LPVOID) { return TRUE; }
-
-BOOL WINAPI InitializeMonitorEx(LPSTR registryRoot, MONITORA* table) {
-    DebugTrace(kTraceProgress, "InitializePrintMonitor(%s)\n", TextOrEmpty(registryRoot));
-    if (!registryRoot || !*registryRoot || !table) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+TraceName::TraceName(const SpoolerName& name) : buffer_{}, text_(buffer_) {
+    if (!name.isWide) {
+        text_ = name.ansi ? name.ansi : "";
+        return;
     }
-    MONITORA filled{};
-    filled.pfnOpenPortEx = KQMonOpenPortEx;
-    filled.pfnStartDocPort = KQMonStartDocPort;
-    filled.pfnWritePort = KQMonWritePort;
-    filled.pfnReadPort = KQMonReadPort;
-    filled.pfnEndDocPort = KQMonEndDocPort;
-    filled.pfnClosePort = KQMonClosePort;
-    *table = filled;
-    return TRUE;
+    if (!name.wide) {
+        return;
+    }
+    kqkit::LastErrorKeeper keep;
+    // a code page takes at most two bytes for a UTF-16 unit: 255 of them and the end fit the buffer
+    const int length = lstrlenW(name.wide);
+    const int converted = WideCharToMultiByte(CP_ACP, 0, name.wide, length < 255 ? length : 255, buffer_,
+                                              sizeof(buffer_) - 1, nullptr, nullptr);
+    buffer_[converted > 0 ? converted : 0] = '\0';
 }
 
-BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MONITORA* lower) {
+BOOL OpenPort(const SpoolerName& portName, const PortMonitor* below, PHANDLE port) {
     DebugTrace(kTraceProgress, "KQMonOpenPortEx()\n");
-    if (!lower || !lower->pfnOpenPort || !lower->pfnStartDocPort || !lower->pfnWritePort || !lower->pfnReadPort ||
-        !lower->pfnClosePort) {
+    if (!Usable(below)) {
         DebugTrace(kTraceError, "Kqmon: Invalid port monitors passed to OpenPortEx\n");
         SetLastError(ERROR_INVALID_PRINT_MONITOR);
         DebugTrace(kTraceProgress, "KQMonOpenPortEx() ok?%d\n", 0);
@@ -107,13 +107,13 @@ BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MONITORA* lower
         DebugTrace(kTraceError, "Kqmon: no mem\n");
         return FALSE;
     }
-    BOOL result = lower->pfnOpenPort(portName, &ctx->lowerPort);
+    const BOOL result = OpenBelow(*below, portName, &ctx->lowerPort);
     if (!result) {
-        DebugTrace(kTraceError, "kqmon: OpenPort %s : Failed\n", TextOrEmpty(portName));
+        DebugTrace(kTraceError, "kqmon: OpenPort %s : Failed\n", TraceName(portName).c_str());
     } else {
         std::memcpy(ctx->signature, kPortSignature, sizeof(kPortSignature));
         *port = ctx;
-        ctx->lower = *lower;
+        ctx->lower = below->ops;
     }
     DebugTrace(kTraceProgress, "KQMonOpenPortEx() ok?%d\n", result ? 1 : 0);
     if (!result) {
@@ -123,9 +123,9 @@ BOOL WINAPI KQMonOpenPortEx(LPSTR portName, LPSTR, PHANDLE port, MONITORA* lower
     return result;
 }
 
-BOOL WINAPI KQMonStartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
+BOOL StartDoc(HANDLE port, const SpoolerName& printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
     DebugTrace(kTraceProgress, "KQMonStartDocPort(level:%d)\n", static_cast<int>(level));
-    if (!port || !docInfo || !printerName || !*printerName) {
+    if (!port || !docInfo || printerName.Empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -133,16 +133,25 @@ BOOL WINAPI KQMonStartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD
     if (!ctx) {
         return FALSE;
     }
+    // a port takes its documents from the spooler that opened it, in that spooler's form of names
+    const bool wide = printerName.isWide;
+    if (wide ? !ctx->lower.startDocW : !ctx->lower.startDocA) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     CloseDocument(*ctx); // a document that never ended leaves nothing behind
     BOOL result = FALSE;
-    if (!OpenPrinterA(printerName, &ctx->printer, nullptr)) {
+    const BOOL opened = wide ? OpenPrinterW(printerName.wide, &ctx->printer, nullptr)
+                             : OpenPrinterA(printerName.ansi, &ctx->printer, nullptr);
+    if (!opened) {
         const DWORD error = GetLastError();
         ctx->printer = nullptr;
-        DebugTrace(kTraceError, "kqmon: OpenPrinter failed for %s last error %d\n", printerName,
+        DebugTrace(kTraceError, "kqmon: OpenPrinter failed for %s last error %d\n", TraceName(printerName).c_str(),
                    static_cast<int>(error));
     } else {
         ctx->jobId = jobId;
-        result = ctx->lower.pfnStartDocPort(ctx->lowerPort, printerName, jobId, level, docInfo);
+        result = wide ? ctx->lower.startDocW(ctx->lowerPort, printerName.wide, jobId, level, docInfo)
+                      : ctx->lower.startDocA(ctx->lowerPort, printerName.ansi, jobId, level, docInfo);
         if (result) {
             DWORD error = 0;
             ctx->capture = OpenCaptureFile(&error);
@@ -158,6 +167,14 @@ BOOL WINAPI KQMonStartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD
     return result;
 }
 
+} // namespace kqmon
+
+using namespace kqmon;
+
+extern "C" {
+
+BOOL WINAPI DllEntryPoint(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
 BOOL WINAPI KQMonWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
     DebugTrace(kTraceProgress, "KQMonWritePort() %d bytes\n", static_cast<int>(count));
     PortContext* ctx = ValidatePort(port);
@@ -169,7 +186,7 @@ BOOL WINAPI KQMonWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD writ
         DWORD copied = 0;
         WriteFile(ctx->capture, buffer, count, &copied, nullptr);
     }
-    return ctx->lower.pfnWritePort(ctx->lowerPort, buffer, count, written);
+    return ctx->lower.write(ctx->lowerPort, buffer, count, written);
 }
 
 BOOL WINAPI KQMonReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
@@ -178,7 +195,7 @@ BOOL WINAPI KQMonReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) 
     if (!ctx) {
         return FALSE;
     }
-    return ctx->lower.pfnReadPort(ctx->lowerPort, buffer, size, read);
+    return ctx->lower.read(ctx->lowerPort, buffer, size, read);
 }
 
 BOOL WINAPI KQMonEndDocPort(HANDLE port) {
@@ -187,8 +204,8 @@ BOOL WINAPI KQMonEndDocPort(HANDLE port) {
     if (!ctx) {
         return FALSE;
     }
-    if (ctx->lower.pfnEndDocPort) { // a port monitor may have none
-        ctx->lower.pfnEndDocPort(ctx->lowerPort);
+    if (ctx->lower.endDoc) { // a port monitor may have none
+        ctx->lower.endDoc(ctx->lowerPort);
     }
     CloseDocument(*ctx);
     return TRUE;
@@ -200,8 +217,8 @@ BOOL WINAPI KQMonClosePort(HANDLE port) {
     if (!ctx) {
         return FALSE;
     }
-    if (ctx->lower.pfnClosePort) {
-        ctx->lower.pfnClosePort(ctx->lowerPort);
+    if (ctx->lower.close) {
+        ctx->lower.close(ctx->lowerPort);
     }
     CloseDocument(*ctx); // a port closed inside a document leaks nothing
     FreePort(ctx);
