@@ -194,11 +194,6 @@ print(reply.decode().strip())
 PY
 }
 
-# kq_stat NAME COUNT: one count of a virtual printer's stats (received, lost, printed, ...).
-kq_stat() {
-    kq_control "$1" stats | tr ' ' '\n' | sed -n "s/^$2=//p"
-}
-
 # kq_job_bytes NAME: the bytes a virtual printer took from its busiest connection, the job's (the idle
 # status requests come on connections of their own).
 kq_job_bytes() {
