@@ -432,12 +432,21 @@ class RasterJob {
         }
         const bool finished = page_->Finish();
         const bool marked = page_->marked();
+        const int64_t rowsIn = page_->rowsIn();
+        const int height = page_->height();
         papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "Page %u: %lld rows in, %lld printed.", pages_,
-                    static_cast<long long>(page_->rowsIn()), static_cast<long long>(page_->rowsOut()));
+                    static_cast<long long>(rowsIn), static_cast<long long>(page_->rowsOut()));
         page_.reset();
         if (!finished) {
             failed_ = true;
             return Fail(job_, PAPPL_JREASON_NONE, failure_);
+        }
+        // a stream that ended inside a page: what came of the page is not printed
+        if (rowsIn < height && !papplJobIsCanceled(job_)) {
+            failed_ = true;
+            return Fail(job_, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                        "Page " + std::to_string(pages_) + " was cut short: " + std::to_string(rowsIn) + " of its " +
+                            std::to_string(height) + " rows came.");
         }
         if (!marked) {
             return true; // a page with nothing on it prints nothing

@@ -60,6 +60,7 @@ class PageConverter {
 
     bool marked() const { return marked_; }
     int64_t rowsIn() const { return rowsIn_; }
+    int height() const { return format_.height; }
     int64_t rowsOut() const { return rowsOut_; }
     const std::string& error() const { return why_; }
 

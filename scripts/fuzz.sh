@@ -11,8 +11,8 @@
 #   scripts/fuzz.sh --short            replay the seeds and regressions, then the targets for about 120 s
 #   scripts/fuzz.sh --long [SECONDS]   the targets for SECONDS in all (default 3600): three fifths for
 #                                      pump_fuzz, a tenth each for preview_fuzz, vkqt50_fuzz and
-#                                      kqapp_raster_fuzz, the
-#                                      rest for params_fuzz (a hundred times faster)
+#                                      kqapp_raster_fuzz, the rest for params_fuzz (a hundred times
+#                                      faster)
 #   scripts/fuzz.sh --replay           only replay the seeds and regressions
 #
 # Inputs are of up to 4 KB: the processor keeps little state between commands, and longer inputs only
