@@ -117,7 +117,8 @@ EOF
     ipptool -tv "$APP/ipp/print/$1" "$WORK/get-printer.test" | sed -n "s/^ *$2 ([^)]*) = //p"
 }
 
-# kq_print PRINTER FILE FORMAT [ATTR-LINES]: a Print-Job; prints the job's id.
+# kq_print PRINTER FILE FORMAT [ATTR-LINES]: a Print-Job; prints the job's id. KQ_IPP_TIMEOUT, when set,
+# is how many seconds ipptool waits for the answer.
 kq_print() {
     cat >"$WORK/print.test" <<EOF
 {
@@ -134,7 +135,8 @@ kq_print() {
     STATUS successful-ok
 }
 EOF
-    ipptool -tv "$APP/ipp/print/$1" "$WORK/print.test" | sed -n 's/^ *job-id (integer) = //p'
+    ipptool ${KQ_IPP_TIMEOUT:+-T "$KQ_IPP_TIMEOUT"} -tv "$APP/ipp/print/$1" "$WORK/print.test" |
+        sed -n 's/^ *job-id (integer) = //p'
 }
 
 # kq_wait_job PRINTER JOB-ID SECONDS: until the job has ended; prints its job-state.

@@ -61,19 +61,7 @@ job=0
 expect() {
     job=$((job + 1))
     before=$(wc -c <"$WORK/device.prn")
-    cat >"$WORK/bad.test" <<EOF
-{
-    OPERATION Print-Job
-    GROUP operation-attributes-tag
-    ATTR charset attributes-charset utf-8
-    ATTR naturalLanguage attributes-natural-language en
-    ATTR uri printer-uri \$uri
-    ATTR name requesting-user-name test
-    ATTR mimeMediaType document-format $2
-    FILE $WORK/docs/$1
-}
-EOF
-    ipptool -T 5 -t "$APP/ipp/print/kq80" "$WORK/bad.test" >"$WORK/bad.out" 2>&1 || true
+    KQ_IPP_TIMEOUT=5 kq_print kq80 "$WORK/docs/$1" "$2" >/dev/null
     state=$(kq_wait_job kq80 "$job" 60) || kq_fail "the job of $1 did not end"
     kill -0 "$APP_PID" 2>/dev/null || kq_fail "the server ended on $1"
     reasons=$(kq_job_attr kq80 "$job" job-state-reasons)
