@@ -5,6 +5,9 @@
 
 set -eu
 
+# under LeakSanitizer, what PAPPL itself leaks is not the application's
+export LSAN_OPTIONS="suppressions=$SRC/tests/kqapp/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 # kq_scratch NAME: a fresh folder for the test in $WORK, removed at exit unless KQ_KEEP is set.
 kq_scratch() {
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/$1-XXXXXX")
@@ -20,6 +23,11 @@ kq_cleanup() {
     for pid in $KQ_PIDS; do
         kq_stop "$pid"
     done
+    # a sanitizer's report from a server or printer of the test, written as it ended, fails the test too
+    if grep -rlE '^==[0-9]+==ERROR: |runtime error: ' "$WORK" --include='*.log' >"$WORK/sanitizer.txt" 2>/dev/null; then
+        echo "FAIL: a sanitizer reported in $(tr '\n' ' ' <"$WORK/sanitizer.txt")" >&2
+        status=1
+    fi
     if [ "$status" -ne 0 ] && [ -d "$WORK" ]; then
         for log in "$WORK"/*.log; do
             [ -f "$log" ] || continue
