@@ -12,12 +12,14 @@ kq_scratch kqapp-browser
 
 [ -x /usr/bin/chromium ] || kq_fail "Chromium is not installed (scripts/setup.sh installs it)"
 node_dir="$BIN/../kqapp-browser"
-if ! cmp -s "$SRC/tests/kqapp/browser/package-lock.json" "$node_dir/package-lock.json" 2>/dev/null; then
+# installed once per lock file: the copy of the lock beside node_modules is made only when npm succeeded
+if ! cmp -s "$SRC/tests/kqapp/browser/package-lock.json" "$node_dir/installed.json" 2>/dev/null; then
     rm -rf "$node_dir"
     mkdir -p "$node_dir"
     cp "$SRC/tests/kqapp/browser/package.json" "$SRC/tests/kqapp/browser/package-lock.json" "$node_dir/"
     (cd "$node_dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) ||
         kq_fail "npm could not install playwright-core"
+    cp "$node_dir/package-lock.json" "$node_dir/installed.json"
 fi
 
 PRINTER_PORT=$(kq_port)
