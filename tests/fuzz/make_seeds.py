@@ -6,6 +6,9 @@ pump/    inputs of pump_fuzz: copies byte, resolution byte (0: the printer's 203
          command family each, as the processor's tests spool them.
 params/  inputs of params_fuzz: a byte whose value mod 8 is the key's length in characters, then UTF-16LE
          text: the key, then the parameter string.
+kqapp_raster/  inputs of kqapp_raster_fuzz: an options byte, then a raster stream: small PWG pages of grey
+         and device black, wider and narrower than the head, two pages, a page cut short, one of 1-bit
+         black (which the application refuses), one that says it is far too long.
 
 Only Python 3's standard library is needed; every run writes the same bytes.
     python3 tests/fuzz/make_seeds.py
@@ -100,7 +103,39 @@ def write(folder, name, data):
         f.write(data)
 
 
+def pwg_page(width, height, rows, space=18, bits=8):
+    """A PWG raster page header and its lines (each row given as bytes, run-length coded pixel by pixel)."""
+    header = bytearray(1796)
+    header[0:9] = b"PwgRaster"
+    for at, v in ((276, 203), (280, 203), (372, width), (376, height), (384, bits), (388, bits),
+                  (392, (width * bits + 7) // 8), (400, space), (420, 1), (452, 1)):
+        header[at:at + 4] = struct.pack(">I", v)
+    out = bytearray(header)
+    for row in rows:
+        out.append(0)  # the line is not repeated
+        for value in row:
+            out += bytes([0, value])  # each pixel a run of one
+    return bytes(out)
+
+
+def kqapp_raster_seeds():
+    shutil.rmtree(os.path.join(SEEDS, "kqapp_raster"), ignore_errors=True)
+    os.makedirs(os.path.join(SEEDS, "kqapp_raster"))
+    grey = [[(x * 16 + y * 8) & 0xFF for x in range(24)] for y in range(6)]
+    text = [[0 if (x // 3 + y) % 2 else 255 for x in range(40)] for y in range(4)]
+    write("kqapp_raster", "grey-diffused", b"\x01RaS2" + pwg_page(24, 6, grey))
+    write("kqapp_raster", "text-threshold-58mm", b"\x04RaS2" + pwg_page(40, 4, text))
+    write("kqapp_raster", "black-device", b"\x0aRaS2" + pwg_page(24, 6, grey, space=3))
+    write("kqapp_raster", "two-pages", b"\x02RaS2" + pwg_page(24, 6, grey) + pwg_page(40, 4, text))
+    write("kqapp_raster", "cut-short", b"\x00RaS2" + pwg_page(24, 6, grey)[:1796 + 30])
+    write("kqapp_raster", "one-bit", b"\x00RaS2" + pwg_page(64, 2, [[0xF0] * 8, [0x0F] * 8], space=3, bits=1))
+    write("kqapp_raster", "too-long", b"\x00RaS2" + pwg_page(24, 1 << 20, grey[:1]))
+    wide = [[(x * 3) & 0xFF for x in range(700)]]
+    write("kqapp_raster", "wider-than-the-head", b"\x02RaS2" + pwg_page(700, 1, wide))
+
+
 def main():
+    kqapp_raster_seeds()
     for folder in ("pump", "params"):
         shutil.rmtree(os.path.join(SEEDS, folder), ignore_errors=True)
         os.makedirs(os.path.join(SEEDS, folder))

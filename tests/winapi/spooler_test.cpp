@@ -297,6 +297,59 @@ TEST_F(SpoolerTest, DocumentsWithAnOutputFileGoToThatFile) {
     EXPECT_TRUE(o.portFailed);
 }
 
+TEST_F(SpoolerTest, APortTheProgramServesTakesItsDocumentsThroughTheSink) {
+    ASSERT_NO_FATAL_FAILURE(InstallKitPrinter("COM1:"));
+    const std::string file = Root() + "/com1.out";
+    control::SetPortTarget("COM1:", file);
+    struct Served {
+        Bytes bytes;
+        int calls = 0;
+        int ends = 0;
+        DWORD limit = 3;   // the sink takes at most this many bytes a call: the spooler offers the rest again
+        int failAfter = -1; // the call after which the device fails
+    } served;
+    control::SetPortSink("COM1:", control::PortSink{
+                                      [&](const BYTE* bytes, DWORD count, DWORD* sent) -> BOOL {
+                                          if (served.failAfter >= 0 && served.calls >= served.failAfter) {
+                                              *sent = 0;
+                                              return FALSE;
+                                          }
+                                          ++served.calls;
+                                          *sent = std::min(count, served.limit);
+                                          served.bytes.insert(served.bytes.end(), bytes, bytes + *sent);
+                                          return TRUE;
+                                      },
+                                      nullptr, [&] { ++served.ends; }});
+    control::JobOutcome o = PrintToReceipt(B("hello, sink\n"));
+    EXPECT_TRUE(o.printed);
+    EXPECT_TRUE(o.viaMonitor) << "the language monitor sits above the sink as above a file";
+    EXPECT_FALSE(o.portFailed);
+    EXPECT_EQ(Hex(served.bytes), Hex(B("hello, sink\n")));
+    EXPECT_EQ(served.calls, 4) << "12 bytes, 3 at a time";
+    EXPECT_EQ(served.ends, 1);
+    EXPECT_TRUE(FileBytes(file).empty()) << "the port's file is not used while the program serves the port";
+
+    served = {};
+    served.limit = 100;
+    o = PrintToReceipt(B("whole"));
+    EXPECT_TRUE(o.printed);
+    EXPECT_EQ(Hex(FileBytes(control::HostPath("c:\\kqt50mon.dat"))), Hex(B("whole")))
+        << "the monitor keeps its copy of what went to the sink";
+
+    served = {};
+    served.limit = 100;
+    served.failAfter = 0;
+    o = PrintToReceipt(B("lost"));
+    EXPECT_TRUE(o.portFailed);
+    EXPECT_EQ(o.bytesToPort, 0u);
+    EXPECT_EQ(served.ends, 1) << "a failed document still ends";
+
+    control::SetPortSink("COM1:", control::PortSink{}); // the port goes back to its file
+    o = PrintToReceipt(B("to the file"));
+    EXPECT_TRUE(o.printed);
+    EXPECT_EQ(Hex(FileBytes(file)), Hex(B("to the file")));
+}
+
 // The spooler runs in a process of the machine's own architecture, whatever program prints: it loads no print
 // processor or monitor built for another (on 64-bit Windows, a 32-bit one), as on Windows, where the DLL does
 // not load. The built libraries count as built for the machine.

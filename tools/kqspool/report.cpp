@@ -46,12 +46,8 @@ void WarnStops(const std::string& file, const JobResult& r) {
         }
         const PassStop& stop = r.passes[i];
         if (!stop.whole) {
-            std::fprintf(stderr,
-                         "kqspool: warning: %s, %s: stopped at byte %s of %s: %s; the printer never got %s "
-                         "byte(s)\n",
-                         JobName(file).c_str(), Copies(i, j, r.passesWanted).c_str(),
-                         Thousands(stop.offset).c_str(), Thousands(r.bytesIn).c_str(), stop.reason.c_str(),
-                         Thousands(stop.notSent).c_str());
+            std::fprintf(stderr, "kqspool: warning: %s, %s: %s\n", JobName(file).c_str(),
+                         Copies(i, j, r.passesWanted).c_str(), StopSentence(stop, r.bytesIn).c_str());
         }
         i = j + 1;
     }

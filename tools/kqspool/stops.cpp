@@ -101,4 +101,9 @@ PassStop ExplainPass(escpos::View job, const PassRead& pass) {
     return stopAt(item.offset, "the print processor stopped inside " + where);
 }
 
+std::string StopSentence(const PassStop& stop, uint64_t jobBytes) {
+    return "stopped at byte " + Thousands(stop.offset) + " of " + Thousands(jobBytes) + ": " + stop.reason +
+           "; the printer never got " + Thousands(stop.notSent) + " byte(s)";
+}
+
 } // namespace kqspool

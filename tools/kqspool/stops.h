@@ -25,6 +25,11 @@ struct PassStop {
 
 PassStop ExplainPass(escpos::View job, const PassRead& pass);
 
+// What kqspool and the printer application say of a pass that stopped early, for a job of `jobBytes`
+// bytes: "stopped at byte 2 of 20,080: FS . (cancel Kanji character mode) is not a KQT-50 command; the
+// printer never got 20,078 byte(s)".
+std::string StopSentence(const PassStop& stop, uint64_t jobBytes);
+
 // 43304 -> "43,304"
 using escpos::Thousands;
 

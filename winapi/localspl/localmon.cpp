@@ -7,6 +7,9 @@
 // while it takes nothing, and say so to the stall observer about once a second, which may give up; what it
 // sends back is read with ReadPort. At a document's end a TCP printer is told that nothing more comes, and
 // the port waits for it to close the connection once it has taken everything.
+//
+// A port that the program serves itself (a port sink) gets its documents' bytes through the sink, which also
+// answers ReadPort, in place of its file or device.
 #include "localspl_private.h"
 
 #include "observers.h"
@@ -46,6 +49,7 @@ struct LocalPort {
     std::string hostPath; // the file's host path
     int fd = -1;
     Device device = Device::File;
+    std::shared_ptr<const control::PortSink> sink; // during a document of a port the program serves
 };
 
 // The open ports; a port handle is the address of its record.
@@ -194,7 +198,7 @@ BOOL WINAPI LocalOpenPort(LPSTR name, PHANDLE handle) {
         return FALSE;
     }
     const std::vector<std::string> known = LocalPortNames();
-    bool found = Hive().GetValue(PortTargetKey(), name, nullptr);
+    bool found = Hive().GetValue(PortTargetKey(), name, nullptr) || PortSinkOf(name);
     for (const std::string& n : known) {
         found = found || EqualsNoCase(n, name);
     }
@@ -243,6 +247,11 @@ BOOL StartPortDocument(HANDLE h) {
     }
     if (port->fd >= 0) {
         close(port->fd);
+        port->fd = -1;
+    }
+    port->sink = port->name.empty() ? nullptr : PortSinkOf(port->name);
+    if (port->sink) {
+        return TRUE;
     }
     const bool explicitFile = port->name.empty();
     const std::string path = explicitFile ? port->hostPath : PortTargetOf(port->name);
@@ -274,8 +283,9 @@ BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written
     if (!port) {
         return FALSE;
     }
-    if (!written || (count && !buffer) || port->fd < 0) {
-        SetLastError(port->fd < 0 ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_PARAMETER);
+    const bool open = port->fd >= 0 || port->sink;
+    if (!written || (count && !buffer) || !open) {
+        SetLastError(!open ? ERROR_SPL_NO_STARTDOC : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (fault.fail) {
@@ -283,6 +293,15 @@ BOOL WINAPI LocalWritePort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written
         return FALSE;
     }
     const DWORD want = fault.shorten ? std::min(fault.keep, count) : count;
+    if (port->sink) {
+        DWORD sent = 0;
+        const BOOL ok = port->sink->write(buffer, want, &sent);
+        *written = std::min(sent, want);
+        if (!ok) {
+            SetLastError(ERROR_WRITE_FAULT);
+        }
+        return ok;
+    }
     DWORD done = 0;
     Clock::time_point progress = Clock::now();
     Clock::time_point reported = progress;
@@ -329,6 +348,15 @@ BOOL WINAPI LocalReadPort(HANDLE h, LPBYTE buffer, DWORD count, LPDWORD read) {
     if (fault.fail) {
         SetLastError(fault.error);
         return FALSE;
+    }
+    if (port->sink && port->sink->read && read && (buffer || count == 0)) {
+        DWORD got = 0;
+        const BOOL ok = port->sink->read(buffer, count, &got);
+        *read = std::min(got, count);
+        if (!ok) {
+            SetLastError(ERROR_READ_FAULT);
+        }
+        return ok;
     }
     if (port->device == Device::File || port->fd < 0 || count == 0) {
         return TRUE; // files have nothing to say back
@@ -393,6 +421,12 @@ BOOL WINAPI LocalEndDocPort(HANDLE h) {
         finished = port->device != Device::Socket || FinishSocket(*port);
         close(port->fd);
         port->fd = -1;
+    }
+    if (port->sink) {
+        if (port->sink->endDoc) {
+            port->sink->endDoc();
+        }
+        port->sink = nullptr;
     }
     if (fault.fail) {
         SetLastError(fault.error);

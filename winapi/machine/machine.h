@@ -197,6 +197,8 @@ std::vector<std::string> LocalPortNames();
 std::string PortTargetKey();
 // The host file or device a port's bytes go to ("-": standard output).
 std::string PortTargetOf(const std::string& port);
+// The program's own sink for a port, when it serves the port itself; null otherwise.
+std::shared_ptr<const control::PortSink> PortSinkOf(const std::string& port);
 
 // ---- programs the machine runs ---------------------------------------------------------------------
 

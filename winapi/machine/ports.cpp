@@ -2,7 +2,38 @@
 // its bytes to.
 #include "machine.h"
 
+#include <map>
+
 namespace kqwin {
+namespace {
+
+// The ports that the program serves itself, by upper-case name; forgotten with the machine.
+struct PortSinks {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<const control::PortSink>> byPort;
+};
+
+PortSinks& Sinks() {
+    static PortSinks sinks;
+    return sinks;
+}
+
+std::string UpperAscii(const std::string& s) {
+    std::string out = s;
+    for (char& c : out) {
+        c = AsciiUpper(c);
+    }
+    return out;
+}
+
+void ForgetSinks() {
+    PortSinks& sinks = Sinks();
+    std::lock_guard lock(sinks.mutex);
+    sinks.byPort.clear();
+}
+const ResetHook kSinksOnReset(&ForgetSinks);
+
+} // namespace
 
 std::vector<std::string> LocalPortNames() {
     // a machine without the key has the ports of a fresh installation
@@ -32,6 +63,13 @@ std::string PortTargetOf(const std::string& port) {
     return RootFolder() + "/ports/" + base + ".out";
 }
 
+std::shared_ptr<const control::PortSink> PortSinkOf(const std::string& port) {
+    PortSinks& sinks = Sinks();
+    std::lock_guard lock(sinks.mutex);
+    const auto it = sinks.byPort.find(UpperAscii(port));
+    return it == sinks.byPort.end() ? nullptr : it->second;
+}
+
 } // namespace kqwin
 
 namespace kqwin::control {
@@ -50,5 +88,15 @@ void SetPortTarget(const std::string& port, const std::string& hostPath) {
 }
 
 std::string PortTarget(const std::string& port) { return PortTargetOf(port); }
+
+void SetPortSink(const std::string& port, PortSink sink) {
+    PortSinks& sinks = Sinks();
+    std::lock_guard lock(sinks.mutex);
+    if (sink.write) {
+        sinks.byPort[UpperAscii(port)] = std::make_shared<const PortSink>(std::move(sink));
+    } else {
+        sinks.byPort.erase(UpperAscii(port));
+    }
+}
 
 } // namespace kqwin::control

@@ -1,6 +1,6 @@
-// Control of the stand-in Windows for tools (kqspool) and tests alike: which simulated machine runs and which
-// Windows it plays, where its ports' bytes go, a printer's resolution, what the last job did, and watching
-// or cancelling a job.
+// Control of the stand-in Windows for tools (kqspool, kqapp) and tests alike: which simulated machine runs and
+// which Windows it plays, where its ports' bytes go (or the program that serves a port), a printer's
+// resolution, what the last job did, and watching or cancelling a job.
 // Nothing here breaks the machine on purpose: faults and recordings are in test_control.h, for tests only.
 // Product code never includes this header.
 #pragma once
@@ -31,6 +31,20 @@ KQWIN_API std::string HostPath(const std::string& windowsPath);
 inline constexpr char kPortTargetKey[] = "SOFTWARE\\KQT50 Stand-in\\Ports";
 KQWIN_API void SetPortTarget(const std::string& port, const std::string& hostPath);
 KQWIN_API std::string PortTarget(const std::string& port);
+
+// A port that the program serves itself, in place of the port's file or device: the local port monitor hands
+// the port's bytes to `write` and takes what the printer says back (ReadPort) from `read`. Both are called on
+// the thread that prints the document; either may wait for the device.
+struct PortSink {
+    // Sends up to `count` bytes and sets `*sent` to how many went; FALSE when the device failed.
+    std::function<BOOL(const BYTE* bytes, DWORD count, DWORD* sent)> write;
+    // Gives up to `size` bytes that the device sent and sets `*got` (0: nothing to say); FALSE on failure.
+    std::function<BOOL(BYTE* buffer, DWORD size, DWORD* got)> read;
+    // The port's document ends (EndDocPort): a sink that holds bytes back sends them now. May be empty.
+    std::function<void()> endDoc;
+};
+// Serves `port` with `sink` until the machine is reset; a sink without `write` gives the port back.
+KQWIN_API void SetPortSink(const std::string& port, PortSink sink);
 
 // The Windows the machine runs, as GetVersionExA reports it to every program on the machine (default:
 // VER_PLATFORM_WIN32_NT 5.1, Windows XP; 5.0 is Windows 2000). 4.10 and 4.90 on VER_PLATFORM_WIN32_WINDOWS
