@@ -36,7 +36,12 @@ async function main() {
     page.on("console", (m) => {
       if (m.type() === "error") problems.push(`${page.url()}: console error: ${m.text()}`);
     });
-    page.on("requestfailed", (r) => problems.push(`${r.url()}: request failed: ${r.failure().errorText}`));
+    // a request that our own next navigation cancels (the favicon Chromium asks for after "load") is not a
+    // fault of the page; every other failure is
+    page.on("requestfailed", (r) => {
+      const error = r.failure().errorText;
+      if (error !== "net::ERR_ABORTED") problems.push(`${r.url()}: request failed: ${error}`);
+    });
     page.on("response", (r) => {
       if (r.url().startsWith(base) && r.status() >= 400) problems.push(`${r.url()}: HTTP ${r.status()}`);
     });
