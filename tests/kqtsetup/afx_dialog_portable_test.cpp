@@ -46,6 +46,18 @@ TEST_F(AfxTest, StringCaseAndSearchNeverSplitADoubleByteCharacter) {
     }
     EXPECT_EQ(CString("COM1: COM1:").Find("COM1:", 1), 6);
     EXPECT_EQ(CString("COM1:").Find("COM1:", 6), -1);
+    // a double-byte character at the very end: its trail byte is no character of its own
+    EXPECT_EQ(CString((std::string("x") + kTrailK).c_str()).Find("K"), -1);
+}
+
+// Format gives the whole text whatever its length: none, exactly the first buffer's size, or more.
+TEST_F(AfxTest, FormatGivesTheWholeText) {
+    for (const size_t length : {size_t{0}, size_t{1}, size_t{127}, size_t{128}, size_t{129}, size_t{5000}}) {
+        const std::string text(length, 'k');
+        CString s("before");
+        s.Format("%s", text.c_str());
+        EXPECT_EQ(std::string(s), text) << length;
+    }
 }
 
 // Equality is exact, byte for byte, whichever side the plain string stands on; a null string is empty.
@@ -92,10 +104,13 @@ ON_COMMAND(kIdAppOnly, OnAppOnly)
 ON_COMMAND(kIdSystem, OnSystem)
 END_MESSAGE_MAP()
 
+constexpr UINT kAnswerMessage = WM_APP + 1;
+
 class RoutingDialog : public CDialog {
   public:
     RoutingDialog() : CDialog(IDD_ABOUTBOX) {}
     afx_msg void OnBoth() { g_calls.push_back("dialog: both"); }
+    afx_msg LRESULT OnAnswer(WPARAM wParam, LPARAM) { return static_cast<LRESULT>(wParam) + 1000; }
     void OnOK() override {
         g_calls.push_back("dialog: OK");
         CDialog::OnOK();
@@ -104,6 +119,7 @@ class RoutingDialog : public CDialog {
 };
 BEGIN_MESSAGE_MAP(RoutingDialog, CDialog)
 ON_COMMAND(kIdBoth, OnBoth)
+ON_MESSAGE(kAnswerMessage, OnAnswer)
 END_MESSAGE_MAP()
 
 TEST_F(AfxTest, CommandsGoFromTheDialogUpItsMapsAndThenToTheApplication) {
@@ -120,6 +136,9 @@ TEST_F(AfxTest, CommandsGoFromTheDialogUpItsMapsAndThenToTheApplication) {
                   send(dialog, kIdAppOnly, 1); // an accelerator's code: not a command
                   send(dialog, ID_HELP, 0);    // nobody's
                   send(dialog, kIdSystem, 0);  // a system command never goes to the application
+                  // a handler's result reaches the sender through the dialog's message result
+                  EXPECT_EQ(SendMessageA(dialog, kAnswerMessage, 1, 0), 1001);
+                  EXPECT_EQ(SendMessageA(dialog, kAnswerMessage, 2, 0), 1002);
                   send(dialog, IDOK, BN_CLICKED);
               }});
     EXPECT_EQ(result, IDOK);

@@ -261,7 +261,7 @@ TEST_F(DialogTest, ProgressStepsAndStatusLine) {
         EXPECT_EQ(Text(dialog, IDC_STATUS), String(IDS_STEP_PORT));
         // the status member follows the line only when the dialog's data is pulled
         EXPECT_TRUE(dlg.m_strStatus.IsEmpty());
-        dlg.UpdateData(TRUE);
+        EXPECT_TRUE(dlg.UpdateData(TRUE));
         EXPECT_EQ(Utf8(static_cast<LPCSTR>(dlg.m_strStatus)), String(IDS_STEP_PORT));
     }});
 }
