@@ -300,6 +300,26 @@ TEST_F(DialogTest, AboutBoxOpensFromItsSystemMenuItemAfterASeparator) {
     });
 }
 
+// The framework's part of the start shows the members in the controls: a status text set before the dialog
+// opens is what its line shows, and the member keeps it.
+class FrameworkStartDialog : public CSetupDlg {
+  protected:
+    BOOL OnInitDialog() override { return CDialog::OnInitDialog(); }
+};
+
+TEST_F(DialogTest, TheFrameworksStartShowsTheMembersInTheControls) {
+    ASSERT_NO_FATAL_FAILURE(SetPorts({"COM1:"}));
+    FrameworkStartDialog dlg;
+    dlg.m_strStatus = "preset";
+    App().m_pMainWnd = &dlg;
+    std::string shown;
+    Drive([&dlg] { return dlg.DoModal(); }, [&dlg] { return dlg.m_hWnd; },
+          {[&](HWND dialog) { shown = Text(dialog, IDC_STATUS); }});
+    App().m_pMainWnd = nullptr;
+    EXPECT_EQ(shown, "preset");
+    EXPECT_EQ(std::string(dlg.m_strStatus), "preset");
+}
+
 // A dialog that has ended lets go of its window and of its controls' windows.
 TEST_F(DialogTest, AnEndedDialogLetsGoOfItsWindows) {
     ASSERT_NO_FATAL_FAILURE(SetPorts({"COM1:"}));
