@@ -231,6 +231,29 @@ TEST_F(AfxTest, InitialisationDataFillsTheListsAndRefusesDamage) {
           }});
 }
 
+// A window object attaches to a window that no other object holds, and detaching lets go of it in the map too.
+TEST_F(AfxTest, AttachAndDetachKeepTheWindowMapRight) {
+    RoutingApp app;
+    RoutingDialog dlg;
+    Drive([&dlg] { return dlg.DoModal(); }, [&dlg] { return dlg.m_hWnd; }, {[](HWND dialog) {
+              const HWND button = GetDlgItem(dialog, IDOK);
+              CWnd first;
+              CWnd second;
+              EXPECT_TRUE(first.Attach(button));
+              EXPECT_EQ(CWnd::FromHandlePermanent(button), &first);
+              EXPECT_FALSE(second.Attach(button)) << "held already";
+              second.m_hWnd = button; // a handle that the object only names
+              EXPECT_EQ(second.Detach(), button);
+              EXPECT_EQ(CWnd::FromHandlePermanent(button), &first) << "it let go of another object's window";
+              EXPECT_EQ(first.m_hWnd, button);
+              EXPECT_EQ(first.Detach(), button);
+              EXPECT_EQ(first.m_hWnd, nullptr);
+              EXPECT_EQ(CWnd::FromHandlePermanent(button), nullptr);
+              EXPECT_TRUE(second.Attach(button));
+              EXPECT_EQ(second.Detach(), button);
+          }});
+}
+
 // ID_HELP, routed by the application to the framework's OnHelp, asks WinHelp for the help's contents.
 class HelpApp : public CWinApp {
   public:
