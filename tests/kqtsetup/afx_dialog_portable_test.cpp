@@ -2,6 +2,8 @@
 // dialog to the application, the counted wait cursor. Runs on the stand-in and under wine64.
 #include "dialog_harness.h"
 
+#include <optional>
+
 namespace kqsetuptest {
 namespace {
 
@@ -79,6 +81,8 @@ TEST_F(AfxTest, StringEqualityIsExactOnEitherSide) {
         EXPECT_EQ(a == p.b, p.equal);
         EXPECT_EQ(p.a == b, p.equal);
         EXPECT_EQ(a != b, !p.equal);
+        EXPECT_EQ(a != p.b, !p.equal);
+        EXPECT_EQ(p.a != b, !p.equal);
     }
     EXPECT_TRUE(CString() == static_cast<LPCSTR>(nullptr));
     EXPECT_FALSE(CString("x") == static_cast<LPCSTR>(nullptr));
@@ -266,6 +270,19 @@ class HelpApp : public CWinApp {
 BEGIN_MESSAGE_MAP(HelpApp, CWinApp)
 ON_COMMAND(ID_HELP, CWinApp::OnHelp)
 END_MESSAGE_MAP()
+
+// The application is the one made last, until it goes; one that goes meanwhile leaves it alone.
+TEST_F(AfxTest, TheApplicationIsTheOneMadeLastUntilItGoes) {
+    std::optional<RoutingApp> first(std::in_place);
+    EXPECT_EQ(AfxGetApp(), &*first);
+    {
+        HelpApp second;
+        EXPECT_EQ(AfxGetApp(), &second);
+        first.reset();
+        EXPECT_EQ(AfxGetApp(), &second);
+    }
+    EXPECT_EQ(AfxGetApp(), nullptr);
+}
 
 TEST_F(AfxTest, HelpCommandReachesTheApplicationsWinHelp) {
     g_calls.clear();
