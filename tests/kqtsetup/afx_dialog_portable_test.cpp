@@ -2,6 +2,8 @@
 // dialog to the application, the counted wait cursor. Runs on the stand-in and under wine64.
 #include "dialog_harness.h"
 
+#include <optional>
+
 namespace kqsetuptest {
 namespace {
 
@@ -46,6 +48,18 @@ TEST_F(AfxTest, StringCaseAndSearchNeverSplitADoubleByteCharacter) {
     }
     EXPECT_EQ(CString("COM1: COM1:").Find("COM1:", 1), 6);
     EXPECT_EQ(CString("COM1:").Find("COM1:", 6), -1);
+    // a double-byte character at the very end: its trail byte is no character of its own
+    EXPECT_EQ(CString((std::string("x") + kTrailK).c_str()).Find("K"), -1);
+}
+
+// Format gives the whole text whatever its length: none, exactly the first buffer's size, or more.
+TEST_F(AfxTest, FormatGivesTheWholeText) {
+    for (const size_t length : {size_t{0}, size_t{1}, size_t{127}, size_t{128}, size_t{129}, size_t{5000}}) {
+        const std::string text(length, 'k');
+        CString s("before");
+        s.Format("%s", text.c_str());
+        EXPECT_EQ(std::string(s), text) << length;
+    }
 }
 
 // Equality is exact, byte for byte, whichever side the plain string stands on; a null string is empty.
@@ -67,6 +81,8 @@ TEST_F(AfxTest, StringEqualityIsExactOnEitherSide) {
         EXPECT_EQ(a == p.b, p.equal);
         EXPECT_EQ(p.a == b, p.equal);
         EXPECT_EQ(a != b, !p.equal);
+        EXPECT_EQ(a != p.b, !p.equal);
+        EXPECT_EQ(p.a != b, !p.equal);
     }
     EXPECT_TRUE(CString() == static_cast<LPCSTR>(nullptr));
     EXPECT_FALSE(CString("x") == static_cast<LPCSTR>(nullptr));
@@ -92,10 +108,13 @@ ON_COMMAND(kIdAppOnly, OnAppOnly)
 ON_COMMAND(kIdSystem, OnSystem)
 END_MESSAGE_MAP()
 
+constexpr UINT kAnswerMessage = WM_APP + 1;
+
 class RoutingDialog : public CDialog {
   public:
     RoutingDialog() : CDialog(IDD_ABOUTBOX) {}
     afx_msg void OnBoth() { g_calls.push_back("dialog: both"); }
+    afx_msg LRESULT OnAnswer(WPARAM wParam, LPARAM) { return static_cast<LRESULT>(wParam) + 1000; }
     void OnOK() override {
         g_calls.push_back("dialog: OK");
         CDialog::OnOK();
@@ -104,6 +123,7 @@ class RoutingDialog : public CDialog {
 };
 BEGIN_MESSAGE_MAP(RoutingDialog, CDialog)
 ON_COMMAND(kIdBoth, OnBoth)
+ON_MESSAGE(kAnswerMessage, OnAnswer)
 END_MESSAGE_MAP()
 
 TEST_F(AfxTest, CommandsGoFromTheDialogUpItsMapsAndThenToTheApplication) {
@@ -120,6 +140,9 @@ TEST_F(AfxTest, CommandsGoFromTheDialogUpItsMapsAndThenToTheApplication) {
                   send(dialog, kIdAppOnly, 1); // an accelerator's code: not a command
                   send(dialog, ID_HELP, 0);    // nobody's
                   send(dialog, kIdSystem, 0);  // a system command never goes to the application
+                  // a handler's result reaches the sender through the dialog's message result
+                  EXPECT_EQ(SendMessageA(dialog, kAnswerMessage, 1, 0), 1001);
+                  EXPECT_EQ(SendMessageA(dialog, kAnswerMessage, 2, 0), 1002);
                   send(dialog, IDOK, BN_CLICKED);
               }});
     EXPECT_EQ(result, IDOK);
@@ -212,6 +235,29 @@ TEST_F(AfxTest, InitialisationDataFillsTheListsAndRefusesDamage) {
           }});
 }
 
+// A window object attaches to a window that no other object holds, and detaching lets go of it in the map too.
+TEST_F(AfxTest, AttachAndDetachKeepTheWindowMapRight) {
+    RoutingApp app;
+    RoutingDialog dlg;
+    Drive([&dlg] { return dlg.DoModal(); }, [&dlg] { return dlg.m_hWnd; }, {[](HWND dialog) {
+              const HWND button = GetDlgItem(dialog, IDOK);
+              CWnd first;
+              CWnd second;
+              EXPECT_TRUE(first.Attach(button));
+              EXPECT_EQ(CWnd::FromHandlePermanent(button), &first);
+              EXPECT_FALSE(second.Attach(button)) << "held already";
+              second.m_hWnd = button; // a handle that the object only names
+              EXPECT_EQ(second.Detach(), button);
+              EXPECT_EQ(CWnd::FromHandlePermanent(button), &first) << "it let go of another object's window";
+              EXPECT_EQ(first.m_hWnd, button);
+              EXPECT_EQ(first.Detach(), button);
+              EXPECT_EQ(first.m_hWnd, nullptr);
+              EXPECT_EQ(CWnd::FromHandlePermanent(button), nullptr);
+              EXPECT_TRUE(second.Attach(button));
+              EXPECT_EQ(second.Detach(), button);
+          }});
+}
+
 // ID_HELP, routed by the application to the framework's OnHelp, asks WinHelp for the help's contents.
 class HelpApp : public CWinApp {
   public:
@@ -224,6 +270,19 @@ class HelpApp : public CWinApp {
 BEGIN_MESSAGE_MAP(HelpApp, CWinApp)
 ON_COMMAND(ID_HELP, CWinApp::OnHelp)
 END_MESSAGE_MAP()
+
+// The application is the one made last, until it goes; one that goes meanwhile leaves it alone.
+TEST_F(AfxTest, TheApplicationIsTheOneMadeLastUntilItGoes) {
+    std::optional<RoutingApp> first(std::in_place);
+    EXPECT_EQ(AfxGetApp(), &*first);
+    {
+        HelpApp second;
+        EXPECT_EQ(AfxGetApp(), &second);
+        first.reset();
+        EXPECT_EQ(AfxGetApp(), &second);
+    }
+    EXPECT_EQ(AfxGetApp(), nullptr);
+}
 
 TEST_F(AfxTest, HelpCommandReachesTheApplicationsWinHelp) {
     g_calls.clear();

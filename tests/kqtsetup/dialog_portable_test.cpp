@@ -261,7 +261,7 @@ TEST_F(DialogTest, ProgressStepsAndStatusLine) {
         EXPECT_EQ(Text(dialog, IDC_STATUS), String(IDS_STEP_PORT));
         // the status member follows the line only when the dialog's data is pulled
         EXPECT_TRUE(dlg.m_strStatus.IsEmpty());
-        dlg.UpdateData(TRUE);
+        EXPECT_TRUE(dlg.UpdateData(TRUE));
         EXPECT_EQ(Utf8(static_cast<LPCSTR>(dlg.m_strStatus)), String(IDS_STEP_PORT));
     }});
 }
@@ -298,6 +298,26 @@ TEST_F(DialogTest, AboutBoxOpensFromItsSystemMenuItemAfterASeparator) {
             EXPECT_EQ(MainDialog().m_cbPort.m_hWnd, GetDlgItem(dialog, IDC_PORT));
         },
     });
+}
+
+// The framework's part of the start shows the members in the controls: a status text set before the dialog
+// opens is what its line shows, and the member keeps it.
+class FrameworkStartDialog : public CSetupDlg {
+  protected:
+    BOOL OnInitDialog() override { return CDialog::OnInitDialog(); }
+};
+
+TEST_F(DialogTest, TheFrameworksStartShowsTheMembersInTheControls) {
+    ASSERT_NO_FATAL_FAILURE(SetPorts({"COM1:"}));
+    FrameworkStartDialog dlg;
+    dlg.m_strStatus = "preset";
+    App().m_pMainWnd = &dlg;
+    std::string shown;
+    Drive([&dlg] { return dlg.DoModal(); }, [&dlg] { return dlg.m_hWnd; },
+          {[&](HWND dialog) { shown = Text(dialog, IDC_STATUS); }});
+    App().m_pMainWnd = nullptr;
+    EXPECT_EQ(shown, "preset");
+    EXPECT_EQ(std::string(dlg.m_strStatus), "preset");
 }
 
 // A dialog that has ended lets go of its window and of its controls' windows.
