@@ -10,7 +10,7 @@
 //                                LPrint with its ZPL driver, on paper as long as the receipt (LPrint's
 //                                longest is 39.6 in, 8,040 rows: it prints no more of a longer one).
 //                                Counters: bytes at the device, the server's resident memory above its idle
-//                                size while printing
+//                                size while printing, the server's processor time per job
 #include "receipt.h"
 
 #include <benchmark/benchmark.h>
@@ -35,6 +35,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -122,8 +124,9 @@ int FreePort() {
     return ntohs(a.sin_port);
 }
 
-// A network printer on a port of its own: it takes every byte it is sent, answers DLE EOT n with "all is
-// well", and says when a connection that brought a job has ended.
+// A network printer on a port of its own: it takes every byte it is sent, answers each DLE EOT n (n 1 to
+// 4, wherever it stands, as the KQT-50 finds it) with "all is well", and says when a connection that
+// brought a job has ended. An answer too many would tell the application its job was taken before it was.
 class Printer {
   public:
     Printer() : port_(FreePort()) {
@@ -168,7 +171,7 @@ class Printer {
         struct Conn {
             int fd;
             uint64_t bytes = 0;
-            uint8_t before[2] = {}; // the two bytes before the next: DLE EOT asks with the next
+            int held = 0; // of a real-time request begun: 1 after DLE, 2 after DLE EOT, 3 after DLE ENQ
         };
         std::vector<Conn> conns;
         while (!stop_) {
@@ -201,12 +204,18 @@ class Printer {
                 }
                 c.bytes += uint64_t(n);
                 for (ssize_t k = 0; k < n; ++k) {
-                    if (c.before[0] == 0x10 && c.before[1] == 0x04) {
-                        const uint8_t ready = 0x12; // on line, no cause to stop, paper present
-                        send(c.fd, &ready, 1, MSG_NOSIGNAL);
+                    const uint8_t b = buf[k];
+                    if (c.held >= 2) { // the request's last byte: DLE EOT 1 to 4 is answered
+                        if (c.held == 2 && b >= 1 && b <= 4) {
+                            const uint8_t ready = 0x12; // on line, no cause to stop, paper present
+                            send(c.fd, &ready, 1, MSG_NOSIGNAL);
+                        }
+                        c.held = 0;
+                    } else if (c.held == 1 && (b == 0x04 || b == 0x05)) {
+                        c.held = b == 0x04 ? 2 : 3;
+                    } else {
+                        c.held = b == 0x10 ? 1 : 0;
                     }
-                    c.before[0] = c.before[1];
-                    c.before[1] = buf[k];
                 }
             }
             std::erase_if(conns, [](const Conn& c) { return c.fd < 0; });
@@ -234,6 +243,24 @@ int64_t StatusKilobytes(pid_t pid, const char* field) {
         }
     }
     return -1;
+}
+
+// Processor time a process has used so far, all its threads, in ms.
+double ProcessorMs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')'); // the name may hold spaces
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i) { // state .. cmajflt
+        fields >> skip;
+    }
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    return double(user + system) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 // A printer application's server of its own, in a scratch folder, with one printer on `device`.
@@ -379,6 +406,7 @@ void BM_PrintJob(benchmark::State& state, const char* app, const char* driver) {
     PrintJob(server, file, rows);
     printer.WaitForJob(1, 60s);
     const int64_t idle = StatusKilobytes(server.pid(), "VmRSS");
+    const double cpuBefore = ProcessorMs(server.pid());
     for (auto _ : state) {
         std::ofstream(("/proc/" + std::to_string(server.pid()) + "/clear_refs")) << "5"; // the peak from here
         const auto start = Clock::now();
@@ -395,6 +423,7 @@ void BM_PrintJob(benchmark::State& state, const char* app, const char* driver) {
         state.SetIterationTime(std::chrono::duration<double>(took).count());
         extra = std::max(extra, StatusKilobytes(server.pid(), "VmHWM") - idle);
     }
+    state.counters["server_cpu_ms"] = (ProcessorMs(server.pid()) - cpuBefore) / double(state.iterations());
     state.counters["device_bytes"] = double(bytes);
     state.counters["server_extra_MiB"] = double(extra) / 1024.0;
     state.counters["rows"] = rows;

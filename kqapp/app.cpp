@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include "drivers.h"
+#include "image.h"
 #include "pdf.h"
 #include "printjob.h"
 #include "spool.h"
@@ -15,6 +16,14 @@
 
 namespace kqapp {
 namespace {
+
+// The largest picture (PNG, JPEG) a job may send. Whatever its size, it is scaled to 576 dots at most:
+// 8,192 columns cover a phone camera's photograph; 32,768 lines a strip as wide as the paper and longer
+// than the longest roll (3 m at 203 dpi is 23,976 lines); 64 MiB of decoded pixels is a 20-megapixel
+// colour photograph.
+constexpr size_t kMaxImageBytes = size_t{64} << 20;
+constexpr int kMaxImageWidth = 8192;
+constexpr int kMaxImageHeight = 32768;
 
 // The settings of the running server, written once before it runs.
 AppSettings& Settings() {
@@ -232,6 +241,8 @@ pappl_system_t* CreateSystem(int numOptions, cups_option_t* options, void*) {
                                  FillDriver, nullptr);
     papplSystemAddMIMEFilter(system, kPdfFormat, "image/pwg-raster", FilterPdf, nullptr);
     papplSystemAddMIMEFilter(system, kCupsRawFormat, kEscPosFormat, FilterCupsRaw, nullptr);
+    // PAPPL looks for a filter to the driver's own format first: this one is used in place of PAPPL's own
+    papplSystemAddMIMEFilter(system, kPngFormat, kEscPosFormat, FilterPng, nullptr);
     papplSystemSetMIMECallback(system, SniffFormat, nullptr);
     papplSystemAddTimerCallback(system, time(nullptr) + settings.statusInterval, settings.statusInterval,
                                 PollIdlePrinters, nullptr);
@@ -244,6 +255,9 @@ pappl_system_t* CreateSystem(int numOptions, cups_option_t* options, void*) {
             [](pappl_system_t* s, void* file) { return papplSystemSaveState(s, static_cast<const char*>(file)); },
             const_cast<char*>(settings.stateFile.c_str()));
     }
+    // The PNG and JPEG filters hold the whole picture in memory: pictures larger than a receipt can use are
+    // refused from their headers (after the saved state, which keeps limits of its own)
+    papplSystemSetMaxImageSize(system, kMaxImageBytes, kMaxImageWidth, kMaxImageHeight);
     papplSystemSetFooterHTML(system, "KQT-50 printer application: every job goes through the kit's print "
                                      "processor, as it does on Windows.");
     return system;

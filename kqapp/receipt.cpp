@@ -1,6 +1,7 @@
 #include "receipt.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace kqapp {
@@ -64,7 +65,10 @@ void PageConverter::DitherRow(const uint8_t* pixels, uint8_t* out) {
     std::memset(out, 0, size_t(bytesPerRow_));
     bool tones = format_.dither == Dither::Diffusion;
     if (format_.dither == Dither::ByContent) {
-        const auto mid = std::count_if(light_.begin(), light_.end(), [](uint8_t v) { return v >= 48 && v < 208; });
+        int mid = 0; // neither near white nor near black: 48 to 207
+        for (const uint8_t v : light_) {
+            mid += uint8_t(v - 48) < 160;
+        }
         tones = double(mid) >= kToneShare * double(light_.size());
     }
     if (tones) {
@@ -78,37 +82,68 @@ void PageConverter::DitherRow(const uint8_t* pixels, uint8_t* out) {
 }
 
 void PageConverter::Threshold(uint8_t* out) const {
-    // eight pixels a byte, the leftmost in the high bit: a dark pixel (below half) is a dot
+    // eight pixels a byte, the leftmost in the high bit: a dark pixel (below half, its top bit clear) is a
+    // dot. The eight top bits of a little-endian word are gathered into one byte by one multiplication.
     const uint8_t* light = light_.data();
     for (int i = 0; i < bytesPerRow_; ++i, light += 8) {
-        unsigned byte = 0;
-        for (int k = 0; k < 8; ++k) {
-            byte = (byte << 1) | unsigned(light[k] < 128);
+        uint64_t word = 0;
+        std::memcpy(&word, light, sizeof(word));
+        if constexpr (std::endian::native == std::endian::little) {
+            const uint64_t dark = (~word & 0x8080808080808080u) >> 7;
+            out[i] = uint8_t((dark * 0x8040201008040201u) >> 56);
+        } else {
+            unsigned byte = 0;
+            for (int k = 0; k < 8; ++k) {
+                byte = (byte << 1) | unsigned(light[k] < 128);
+            }
+            out[i] = uint8_t(byte);
         }
-        out[i] = uint8_t(byte);
     }
 }
 
+namespace {
+
+// One row of Floyd and Steinberg's diffusion in the direction `step`. `here` holds the error this row
+// inherits, `next` gets what the next row inherits (every cell written); both have a guard cell at each
+// end. A pixel passes 7/16 of its error on along the row and 3/16, 5/16 and 1/16 to the three below it
+// (behind, under, ahead), each share truncated on its own; the row's error is carried in registers.
+template <int step>
+void DiffuseRow(const uint8_t* light, int dots, const int* here, int* next, uint8_t* out) {
+    int ahead = 0;      // 7/16 of the error of the pixel before
+    int under = 0;      // next row, under the pixel before: its 5/16 and the 1/16 of the one before it
+    int farAhead = 0;   // next row, under this pixel: 1/16 of the pixel before's error
+    const int first = step > 0 ? 0 : dots - 1;
+    for (int i = 0; i < dots; ++i) {
+        const int x = first + step * i;
+        const int c = x + 1; // guard cell at each end
+        const int value = light[x] + here[c] + ahead;
+        int err = value;
+        if (value < 128) {
+            out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+        } else {
+            err = value - 255;
+        }
+        if (i > 0) {
+            next[c - step] = under + err * 3 / 16;
+        }
+        under = farAhead + err * 5 / 16;
+        farAhead = err / 16;
+        ahead = err * 7 / 16;
+    }
+    next[first + step * (dots - 1) + 1] = under;
+}
+
+} // namespace
+
 void PageConverter::Diffuse(uint8_t* out) {
-    // Floyd and Steinberg's weights, the direction turning each row so that no drift builds up to one side.
+    // the direction turns each row so that no drift builds up to one side
     const int dots = format_.printableDots;
     std::vector<int>& here = carry_[0];
     std::vector<int>& next = carry_[1];
-    std::fill(next.begin(), next.end(), 0);
-    const int step = leftToRight_ ? 1 : -1;
-    for (int i = 0; i < dots; ++i) {
-        const int x = leftToRight_ ? i : dots - 1 - i;
-        const size_t c = size_t(x) + 1; // guard cell at each end
-        const int value = light_[size_t(x)] + here[c];
-        const int printed = value < 128 ? 0 : 255;
-        if (printed == 0) {
-            out[x >> 3] |= uint8_t(0x80 >> (x & 7));
-        }
-        const int err = value - printed;
-        here[size_t(int(c) + step)] += err * 7 / 16;
-        next[size_t(int(c) - step)] += err * 3 / 16;
-        next[c] += err * 5 / 16;
-        next[size_t(int(c) + step)] += err / 16;
+    if (leftToRight_) {
+        DiffuseRow<1>(light_.data(), dots, here.data(), next.data(), out);
+    } else {
+        DiffuseRow<-1>(light_.data(), dots, here.data(), next.data(), out);
     }
     std::swap(here, next);
     leftToRight_ = !leftToRight_;

@@ -10,7 +10,7 @@ if [ "${1:-}" != "--linux" ]; then
     packages="$packages googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev valgrind
         g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine64 debootstrap
         xvfb xauth fonts-nanum imagemagick
-        libpappl-dev libpoppler-cpp-dev cups cups-client cups-filters cups-ipp-utils poppler-utils chromium"
+        libpappl-dev libpng-dev libpoppler-cpp-dev cups cups-client cups-filters cups-ipp-utils poppler-utils chromium"
     command -v npm >/dev/null 2>&1 || packages="$packages nodejs npm"
 fi
 

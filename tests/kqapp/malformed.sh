@@ -1,8 +1,8 @@
 #!/bin/sh
 # Documents that are not what they say end their own job, with a reason a user can read, and never the
 # server: a raster stream cut short, raster headers that promise pages far beyond any receipt, a PDF
-# that is none, a PDF page as long as a street, ESC/POS that is not the KQT-50's. After them all the server
-# still prints a good document. No part of a page that could not be read reaches the printer; of the ESC/POS,
+# that is none, a PDF page as long as a street, pictures of 900 million pixels, ESC/POS that is not the
+# KQT-50's. After them all the server still prints a good document. No part of a page that could not be read reaches the printer; of the ESC/POS,
 # what the print processor passed before it stopped.
 #
 #   tests/kqapp/malformed.sh BIN SRC
@@ -12,7 +12,7 @@ SRC=$2
 kq_scratch kqapp-malformed
 
 python3 - "$SRC/tests/kqapp" "$WORK/docs" <<'PY'
-import os, struct, sys
+import os, struct, sys, zlib
 sys.path.insert(0, sys.argv[1])
 import make_documents as md
 
@@ -46,6 +46,15 @@ write("wide.pwg", wide)
 write("garbage.pdf", b"%PDF-1.4\n" + bytes(range(256)) * 8)
 # a page 3.5 mm wide and 70 m long: fitted to the paper's width it is far longer than any roll
 md.pdf(os.path.join(out, "street.pdf"), 10, 200000, md.text(1, 100000, 8, "x"))
+# pictures that say they are 30,000 x 30,000 pixels (900 million) and hold a few rows
+png_rows = zlib.compress(bytes(30001) * 4)
+write("huge.png", b"\x89PNG\r\n\x1a\n" + md.png_chunk(b"IHDR", struct.pack(">IIBBBBB", 30000, 30000, 8, 0, 0, 0, 0)) +
+      md.png_chunk(b"IDAT", png_rows) + md.png_chunk(b"IEND", b""))
+md.png(os.path.join(out, "good.png"), rows)
+whole = open(os.path.join(out, "good.png"), "rb").read()
+write("cut.png", whole[:len(whole) * 3 // 5])
+# the frame's height and width, after its marker, length and precision
+write("huge.jpg", md.GRAY_JPEG.replace(b"\xff\xc0\x00\x0b\x08\x00\x10\x00\x10", b"\xff\xc0\x00\x0b\x08\x75\x30\x75\x30", 1))
 # ESC/POS with a command the KQT-50 does not have, after a line of text
 write("bogus.escpos", b"\x1b@receipt\n\x1c.\x1b@more text\n" * 4)
 PY
@@ -81,6 +90,9 @@ expect tall.pwg image/pwg-raster
 expect wide.pwg image/pwg-raster
 expect garbage.pdf application/pdf
 expect street.pdf application/pdf
+expect cut.png image/png
+expect huge.png image/png
+expect huge.jpg image/jpeg
 expect bogus.escpos application/vnd.escpos
 
 # the server is whole: a good document prints
