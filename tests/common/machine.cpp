@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,6 +31,46 @@ Bytes Join(const std::vector<Bytes>& parts) {
     Bytes out;
     for (const Bytes& p : parts) {
         out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+bool KeyExists(const std::string& key) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(h);
+    return true;
+}
+
+std::string RegValue(const std::string& key, const char* name) {
+    HKEY h = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
+        return "-";
+    }
+    BYTE data[1024] = {};
+    DWORD size = sizeof(data);
+    DWORD type = 0;
+    const LSTATUS status = RegQueryValueExA(h, name, nullptr, &type, data, &size);
+    RegCloseKey(h);
+    if (status != ERROR_SUCCESS) {
+        return "-";
+    }
+    if (type == REG_DWORD) {
+        DWORD v;
+        std::memcpy(&v, data, 4);
+        return std::to_string(v);
+    }
+    if (type == REG_BINARY) {
+        return Hex(Bytes(data, data + size));
+    }
+    std::string out;
+    for (DWORD i = 0; i + 1 < size || (type != REG_MULTI_SZ && i < size && data[i]); ++i) {
+        out += data[i] ? static_cast<char>(data[i]) : '|';
+    }
+    while (!out.empty() && out.back() == '|') {
+        out.pop_back();
     }
     return out;
 }

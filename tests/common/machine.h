@@ -33,6 +33,12 @@ using kqkit::Hex;
 // An image of `n` bytes whose values cycle through every byte, prefixes included.
 Bytes Pattern(size_t n, unsigned seed = 0);
 
+// Whether a key of HKLM exists on the current machine.
+bool KeyExists(const std::string& key);
+// A value of HKLM as the registry calls read it: strings as text, a multi-string joined with '|', a DWORD
+// in decimal, binary data in hex; "-" when there is no such value.
+std::string RegValue(const std::string& key, const char* name);
+
 // Every test gets a machine of its own in a new temporary folder, removed afterwards.
 class MachineTest : public ::testing::Test {
   protected:

@@ -24,40 +24,8 @@ using InstallRemoveTest = KitLifeTest;
 const std::string kPrintKey = "SYSTEM\\CurrentControlSet\\Control\\Print";
 const std::string kEnvironments = kPrintKey + "\\Environments\\";
 
-bool KeyExists(const std::string& key) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(h);
-    return true;
-}
-
-// A value of HKLM: a string as it is, a multi-string joined with '|', a DWORD in decimal; "-" when missing.
-std::string RegValue(const std::string& key, const char* name) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
-        return "-";
-    }
-    BYTE data[1024] = {};
-    DWORD size = sizeof(data);
-    DWORD type = 0;
-    const LSTATUS status = RegQueryValueExA(h, name, nullptr, &type, data, &size);
-    RegCloseKey(h);
-    if (status != ERROR_SUCCESS) {
-        return "-";
-    }
-    if (type == REG_DWORD) {
-        DWORD value = 0;
-        std::memcpy(&value, data, sizeof(value));
-        return std::to_string(value);
-    }
-    std::string text;
-    for (DWORD i = 0; i < size && !(data[i] == 0 && (i + 1 == size || data[i + 1] == 0)); ++i) {
-        text.push_back(data[i] == 0 ? '|' : static_cast<char>(data[i]));
-    }
-    return text;
-}
+using kqtest::KeyExists;
+using kqtest::RegValue;
 
 // The printer's record as GetPrinterA gives it at level 2; false when it cannot be read.
 struct PrinterRecord {

@@ -108,39 +108,6 @@ bool FileExists(const std::string& windowsPath) {
     return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A value of HKLM as the registry calls read it: strings as text, a multi-string joined with '|', a DWORD
-// in decimal; "-" when there is no such value.
-std::string RegValue(const std::string& key, const char* name) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
-        return "-";
-    }
-    BYTE data[1024] = {};
-    DWORD size = sizeof(data);
-    DWORD type = 0;
-    const LSTATUS status = RegQueryValueExA(h, name, nullptr, &type, data, &size);
-    RegCloseKey(h);
-    if (status != ERROR_SUCCESS) {
-        return "-";
-    }
-    if (type == REG_DWORD) {
-        DWORD v;
-        std::memcpy(&v, data, 4);
-        return std::to_string(v);
-    }
-    if (type == REG_BINARY) {
-        return Hex(Bytes(data, data + size));
-    }
-    std::string out;
-    for (DWORD i = 0; i + 1 < size || (type != REG_MULTI_SZ && i < size && data[i]); ++i) {
-        out += data[i] ? static_cast<char>(data[i]) : '|';
-    }
-    while (!out.empty() && out.back() == '|') {
-        out.pop_back();
-    }
-    return out;
-}
-
 class ShellTest : public MachineTest {
   protected:
     // The setup folder as the build lays it out: the media beside the program, the built libraries as the
