@@ -499,6 +499,8 @@ void Server::HoldPty() {
     // The sender is stopped while the busy printer holds it off, and while the line has enough to carry:
     // from when that is 20 ms of it until it is half as much and nothing else waits on the sender's side
     // (what the sender wrote before it stopped), so that the sender writes little more than the line takes.
+    // It is stopped only when this loop runs: a sender that runs while the loop waits for the processor can
+    // fill the pseudo-terminal's own buffer (some 20 KB) first, and its writes of those bytes are done.
     const bool full = stopped_ ? !(wire_.size() <= wireHigh_ / 2 && drained_) : wire_.size() >= wireHigh_;
     const bool stop = full || (printer_.Busy() && SenderHolds());
     if (stop != stopped_ && pty_->Hold(stop)) {
