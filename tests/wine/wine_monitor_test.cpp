@@ -14,6 +14,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "wine_driver.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -65,11 +67,7 @@ void Step(const char* what, bool ok, const std::string& trace) {
     failed = failed || !ok;
 }
 
-struct Text {
-    explicit Text(const std::wstring& s) : buffer(s.begin(), s.end()) { buffer.push_back(L'\0'); }
-    LPWSTR get() { return buffer.data(); }
-    std::vector<wchar_t> buffer;
-};
+using kqwine::Text;
 
 // Whether EnumMonitorsW lists the monitor with its DLL.
 bool Listed() {
@@ -96,24 +94,11 @@ bool CopyToSystem(const std::wstring& dll) {
 }
 
 bool AddPrinterWithMonitor() {
-    Text name(kDriverName);
-    Text environment(kEnvironment);
-    Text wineDriver(L"wineps.drv");
-    Text monitor(kMonitorName);
-    Text raw(L"RAW");
-    DRIVER_INFO_3W driver{};
-    driver.cVersion = 3;
-    driver.pName = name.get();
-    driver.pEnvironment = environment.get();
-    driver.pDriverPath = wineDriver.get();
-    driver.pDataFile = wineDriver.get();
-    driver.pConfigFile = wineDriver.get();
-    driver.pMonitorName = monitor.get();
-    driver.pDefaultDataType = raw.get();
-    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)) &&
-        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+    if (!kqwine::AddWineDriver(kDriverName, kMonitorName)) {
         return false;
     }
+    Text name(kDriverName);
+    Text raw(L"RAW");
     Text printer(kPrinterName);
     Text port(kPort);
     Text processor(L"winprint");

@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "wine_driver.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -25,8 +27,6 @@ const wchar_t kDriverName[] = L"KQT-50 Wine Test";
 const wchar_t kEnvironment[] = L"Windows x64";
 const wchar_t kProcessorName[] = L"KQPRINT";
 const wchar_t kProcessorFile[] = L"KQPRINT.DLL";
-// Wine loads the driver's configuration file only; its own PostScript driver is always there.
-const wchar_t kWineDriver[] = L"wineps.drv";
 
 int Fail(const char* what) {
     const DWORD error = GetLastError();
@@ -34,12 +34,7 @@ int Fail(const char* what) {
     return 1;
 }
 
-// The winspool calls take non-const strings.
-struct Text {
-    explicit Text(const std::wstring& s) : buffer(s.begin(), s.end()) { buffer.push_back(L'\0'); }
-    LPWSTR get() { return buffer.data(); }
-    std::vector<wchar_t> buffer;
-};
+using kqwine::Text;
 
 bool ReadFileBytes(const std::wstring& path, std::vector<BYTE>* data) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -121,20 +116,7 @@ int AddTestPrinter(const std::wstring& name, const std::wstring& port) {
 }
 
 int InstallPrinters(const std::wstring& port) {
-    Text driverName(kDriverName);
-    Text environment(kEnvironment);
-    Text wineDriver(kWineDriver);
-    Text raw(L"RAW");
-    DRIVER_INFO_3W driver{};
-    driver.cVersion = 3;
-    driver.pName = driverName.get();
-    driver.pEnvironment = environment.get();
-    driver.pDriverPath = wineDriver.get();
-    driver.pDataFile = wineDriver.get();
-    driver.pConfigFile = wineDriver.get();
-    driver.pDefaultDataType = raw.get();
-    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)) &&
-        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+    if (!kqwine::AddWineDriver(kDriverName)) {
         return Fail("AddPrinterDriverW");
     }
     return AddTestPrinter(kPrinterName, port);
